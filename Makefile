@@ -1,0 +1,38 @@
+# The README's commands. Each installs what it needs (scripts/deps.sh) before it builds.
+BUILD   := build
+PREFIX  := $(CURDIR)/$(BUILD)/wineprefix
+NATIVE  := $(BUILD)/native
+JOBS    ?= 2
+ARGS    ?=
+DISPLAYED := scripts/with-display.sh $(PREFIX)
+
+.PHONY: all deps build native prefix run test clean
+
+all: build
+
+deps:
+	@scripts/deps.sh
+
+# Cross build of the program, its tools and its tests; stages build/Quellor/.
+build: deps
+	@cmake -S . -B $(BUILD)/win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DQUELLOR_STAGE_DIR=$(CURDIR)/$(BUILD)/Quellor >/dev/null
+	@cmake --build $(BUILD)/win -j $(JOBS)
+
+# Native build of the platform-free code with sanitizers, for unit and fuzz tests.
+native: deps
+	@CC=clang CXX=clang++ cmake -S tests/native -B $(NATIVE) -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	@cmake --build $(NATIVE) -j $(JOBS)
+
+prefix: deps
+	@scripts/wine-prefix.sh $(PREFIX)
+
+run: build prefix
+	@$(DISPLAYED) wine $(BUILD)/Quellor/QUELLOR.EXE $(ARGS)
+
+test: native build prefix
+	@cd $(NATIVE) && ctest --output-on-failure
+	@$(DISPLAYED) ctest --test-dir $(BUILD)/win --output-on-failure --timeout 120
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Creates the build's own 32-bit Wine prefix once: virtual desktop (so hidden windows
+# do not wait for a window manager and the tray shows), no audio device, no Mono/Gecko.
+set -euo pipefail
+prefix="$1"
+export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+[ -f "$prefix/.quellor-ready" ] && exit 0
+rm -rf "$prefix"
+echo "Creating Wine prefix $prefix ..."
+wineboot -i </dev/null >/dev/null 2>&1
+wineserver -w
+wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d "" /f >/dev/null 2>&1
+wineserver -w
+touch "$prefix/.quellor-ready"
