@@ -1,0 +1,45 @@
+#include "app/Paths.h"
+
+#include <windows.h>
+
+namespace app {
+
+namespace {
+std::string& Override()
+{
+    static std::string path;
+    return path;
+}
+} // namespace
+
+std::string ProgramPath()
+{
+    return Override().empty() ? ModuleFileName() : Override();
+}
+
+std::string ModuleFileName()
+{
+    char buffer[261] = {};
+    DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+    return std::string(buffer, length < sizeof buffer ? length : 0);
+}
+
+void SetProgramPathForTests(const std::string& path) { Override() = path; }
+
+std::string ProgramFolder()
+{
+    std::string path = ProgramPath();
+    size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string ChangeFileExt(const std::string& path, const std::string& extension)
+{
+    size_t dot = path.find_last_of('.');
+    size_t slash = path.find_last_of("\\:");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return path + extension;
+    return path.substr(0, dot) + extension;
+}
+
+} // namespace app

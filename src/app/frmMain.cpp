@@ -1,0 +1,284 @@
+#include "app/frmMain.h"
+
+#include <htmlhelp.h>
+
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/Paths.h"
+#include "helper_contract/HelperContract.h"
+
+namespace {
+
+const std::vector<std::string> kAboutLines = {
+    "",
+    "The Quellor prevents those pesky pop-up windows from appearing while you're surfing ",
+    "the web. Pop-up windows are quickly closed and don't have a chance to display their "
+    "contents. The ",
+    "Quellor can be temporarily disabled by holding down the CTRL key while a pop-up ",
+    "window appears.",
+    "",
+    "The Quellor is very intelligent and customizable. By default, it closes all pop-up ",
+    "windows. ",
+    "This default behaviour can be overwritten. It also allows the user to setup rules that are "
+    "applied to ",
+    "pop-up windows. Some rules can be used to allow or prevent all pop-up windows while "
+    "visiting ",
+    "specific ",
+    "web sites or URL's. Other rules can be setup to allow or prevent popup windows that start "
+    "with a ",
+    "specific URL while visiting any web site.",
+    "",
+    "The Quellor provides audio and visual alerts to notify the user when a pop-up window ",
+    "has been closed. Three sound files are included, but any .WAV file can be used as an audio "
+    "alert. ",
+    "",
+    "The Quellor allows Internet Explorer to be further customized. This allows the user to ",
+    "override certain behaviours such as full screen and theater modes. The user can also make "
+    "sure ",
+    "certain toolbars are always visible. This settings apply to all Internet Explorer windows, "
+    "not just ",
+    "pop-up ",
+    "ones.",
+};
+
+const char kWebsite[] = "http://quellor.example.com/";
+
+using HtmlHelpFn = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
+
+// hhctrl.ocx stays loaded once used: its help windows live in it.
+ui::Module& HelpLibrary()
+{
+    static ui::Module module;
+    return module;
+}
+
+HWND CallHtmlHelp(HWND owner, const char* file, UINT command, DWORD_PTR data, bool loadIfNeeded)
+{
+    ui::Module& library = HelpLibrary();
+    if (!library && loadIfNeeded) library.reset(LoadLibraryA("hhctrl.ocx"));
+    if (!library) return nullptr;
+    auto fn = reinterpret_cast<HtmlHelpFn>(
+        reinterpret_cast<void*>(GetProcAddress(library.get(), "HtmlHelpA")));
+    return fn ? fn(owner, file, command, data) : nullptr;
+}
+
+HICON LoadIconSized(const char* name, int size)
+{
+    return static_cast<HICON>(
+        LoadImageA(GetModuleHandleA(nullptr), name, IMAGE_ICON, size, size, 0));
+}
+
+} // namespace
+
+TfrmMain::TfrmMain()
+{
+    mainIcon_.reset(LoadIconSized("MAINICON", 32));
+    alertIcon_.reset(LoadIconSized("ALERTICON", 32));
+    trayMainIcon_.reset(LoadIconSized("MAINICON", GetSystemMetrics(SM_CXSMICON)));
+    trayAlertIcon_.reset(LoadIconSized("ALERTICON", GetSystemMetrics(SM_CXSMICON)));
+
+    CreateForm(contract::kMainWindowClass, contract::kMainWindowCaption, 536, 348,
+               ui::Application().Handle(), false, false);
+    CreateShell();
+    CreateDefaultPage();
+    CreateRulesPage();
+    CreateHistoryPage();
+    CreateAboutPage();
+
+    try {
+        FormCreate(this);
+    } catch (...) {
+        ui::Application().HandleCurrentException();
+    }
+}
+
+TfrmMain::~TfrmMain()
+{
+    // The window goes first, so FormDestroy still finds every control alive.
+    Destroy();
+}
+
+void TfrmMain::CreateShell()
+{
+    OnShow = [this](ui::TObject* s) { FormShow(s); };
+    OnDestroy = [this](ui::TObject* s) { FormDestroy(s); };
+    OnCloseQuery = [this](ui::TObject* s, bool& canClose) { FormCloseQuery(s, canClose); };
+    OnKeyDown = [this](ui::TObject* s, WORD& key, UINT shift) { FormKeyDown(s, key, shift); };
+
+    pageMain.Create(*this, 8, 12, 521, 289, 100);
+    pageMain.OnChange = [this](ui::TObject* s) { pageMainChange(s); };
+    tabDefault.Create(pageMain, "Default Behaviour");
+    tabRules.Create(pageMain, "Rules Engine");
+    tabHistory.Create(pageMain, "History Log");
+    tabAbout.Create(pageMain, "About");
+
+    btnOk.Create(*this, "&Ok", 296, 312, 65, 25);
+    btnCancel.Create(*this, "&Cancel", 376, 312, 65, 25);
+    btnApply.Create(*this, "&Apply", 456, 312, 65, 25);
+    btnOk.OnClick = [this](ui::TObject* s) { btnOkClick(s); };
+    btnCancel.OnClick = [this](ui::TObject* s) { btnCancelClick(s); };
+    btnApply.OnClick = [this](ui::TObject* s) { btnApplyClick(s); };
+
+    lblHelp.Create(*this, "Need Help?", 14, 320);
+    lblHelp.SetFont(-11, true);
+    lblHelp.SetFontColor(RGB(0, 0, 255));
+    lblHelp.SetHandCursor();
+    lblHelp.OnClick = [this](ui::TObject* s) { lblHelpClick(s); };
+
+    auto item = [this](ui::TMenuItem& menuItem, const char* caption) {
+        menuItem.Caption = caption;
+        if (!menuItem.IsSeparator())
+            menuItem.OnClick = [this](ui::TObject* s) { mnuTrayItemClick(s); };
+        mnuTrayPopup.Items.push_back(&menuItem);
+    };
+    item(mnuDefaultBehaviour, "Default Behaviour");
+    item(mnuRulesEngine, "Rules Engine");
+    item(mnuHistoryLog, "History Log");
+    item(N1, "-");
+    item(mnuAbout, "About");
+    item(N2, "-");
+    item(mnuExit, "Exit");
+
+    tmrAnimate.OnTimer = [this](ui::TObject* s) { tmrAnimateTimer(s); };
+    tmrSysTrayAnimate.OnTimer = [this](ui::TObject* s) { tmrSysTrayAnimateTimer(s); };
+    tmrKazaa.OnTimer = [this](ui::TObject* s) { tmrKazaaTimer(s); };
+    tmrAnimate.Create(*this, 250, true);
+    tmrSysTrayAnimate.Create(*this, 200, false);
+    tmrKazaa.Create(*this, 250, true);
+}
+
+void TfrmMain::CreateAboutPage()
+{
+    grpAbout.Create(tabAbout, "About Quellor", 0, 8, 513, 249);
+    memAbout.Create(grpAbout, 8, 24, 497, 185);
+    memAbout.SetLines(kAboutLines);
+    lblVisitWebsite.Create(grpAbout, "Visit our website at", 8, 224);
+    lblWebsiteHyperlink.Create(grpAbout, kWebsite, 100, 224);
+    lblWebsiteHyperlink.SetFont(-11, true);
+    lblWebsiteHyperlink.SetFontColor(RGB(0, 0, 255));
+    lblWebsiteHyperlink.SetHandCursor();
+    lblWebsiteHyperlink.OnClick = [this](ui::TObject* s) { lblWebsiteHyperlinkClick(s); };
+}
+
+void TfrmMain::FormCreate(ui::TObject*)
+{
+    std::string programPath = app::ProgramPath();
+    switch (app::FindStartSwitch(app::CommandArguments(GetCommandLineA(), programPath))) {
+    case app::StartSwitch::Uninstall:
+        Uninstall();
+        ui::Application().Terminate();
+        return;
+    case app::StartSwitch::Install:
+        Install();
+        break;
+    case app::StartSwitch::None:
+        break;
+    }
+
+    Sleep(200);
+    AllowClose = false;
+    RulesChanged = false;
+    ui::Application().OnHelp = [this](WORD command, LONG data, bool& callHelp) {
+        return FormHelp(command, data, callHelp);
+    };
+    pageMain.SetActivePage(tabDefault);
+    ReadVersion();
+    memAbout.InsertLine(0, "Quellor Version " + std::to_string(VersionMajor) + "." +
+                               std::to_string(VersionMinor) + "." +
+                               std::to_string(VersionRelease) + "." +
+                               std::to_string(VersionBuild));
+
+    StoreFilePaths(app::ChangeFileExt(programPath, ".log"), app::ChangeFileExt(programPath, ".rul"));
+    SettingsRefresh();
+    TrayIconAdd();
+    RegisterKillMessage();
+    KazaaWnd = nullptr;
+}
+
+void TfrmMain::ReadVersion()
+{
+    std::string path = app::ModuleFileName();
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+    if (size == 0) return; // no version resource: the line reads 0.0.0.0
+    std::vector<char> buffer(size);
+    if (!GetFileVersionInfoA(path.c_str(), 0, size, buffer.data())) return;
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(buffer.data(), "\\", reinterpret_cast<void**>(&info), &length) || !info)
+        return;
+    VersionMajor = HIWORD(info->dwFileVersionMS);
+    VersionMinor = LOWORD(info->dwFileVersionMS);
+    VersionRelease = HIWORD(info->dwFileVersionLS);
+    VersionBuild = LOWORD(info->dwFileVersionLS);
+}
+
+void TfrmMain::FormShow(ui::TObject*)
+{
+    SettingsRefresh();
+    if (pageMain.ActivePage() == &tabRules)
+        LoadRules();
+    else if (pageMain.ActivePage() == &tabHistory)
+        pageMainChange(&pageMain);
+}
+
+void TfrmMain::FormCloseQuery(ui::TObject*, bool& canClose)
+{
+    RulesChanged = false;
+    canClose = AllowClose;
+}
+
+LRESULT TfrmMain::WMQueryEndSession()
+{
+    AllowClose = true;
+    ui::Application().Terminate();
+    return 1;
+}
+
+void TfrmMain::FormDestroy(ui::TObject*)
+{
+    ui::Application().OnHelp = nullptr;
+    CallHtmlHelp(nullptr, nullptr, HH_CLOSE_ALL, 0, false);
+    TrayIconDelete();
+}
+
+void TfrmMain::FormKeyDown(ui::TObject*, WORD& key, UINT)
+{
+    if (key == VK_F1) {
+        key = 0;
+        ui::Application().HelpCommand(HELP_CONTENTS, 0);
+    }
+}
+
+bool TfrmMain::FormHelp(WORD command, LONG, bool& callHelp)
+{
+    if (command == HELP_CONTENTS)
+        CallHtmlHelp(ui::Application().Handle(), ui::Application().HelpFile.c_str(),
+                     HH_DISPLAY_TOC, 0, true);
+    callHelp = false;
+    return true;
+}
+
+void TfrmMain::lblHelpClick(ui::TObject*) { ui::Application().HelpCommand(HELP_CONTENTS, 0); }
+
+void TfrmMain::lblWebsiteHyperlinkClick(ui::TObject*)
+{
+    ShellExecuteA(Handle(), "open", lblWebsiteHyperlink.Text().c_str(), nullptr, nullptr,
+                  SW_SHOWMAXIMIZED);
+}
+
+LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp)
+{
+    switch (msg) {
+    case WM_TRAYMESSAGE:
+        WMTrayMessage(wp, lp);
+        return 0;
+    case WM_QUERYENDSESSION:
+        return WMQueryEndSession();
+    default:
+        KillNotification(msg);
+        break;
+    }
+    return TForm::WndProc(msg, wp, lp);
+}

@@ -1,0 +1,128 @@
+#pragma once
+// The one main window. It owns every control of the four pages; the handlers of each
+// page live in that page's folder (settings/, rules/, history/, adblock/, setup/).
+#include <windows.h>
+#include <shellapi.h>
+
+#include "ui/Application.h"
+#include "ui/Controls.h"
+#include "ui/Handles.h"
+
+inline constexpr UINT WM_TRAYMESSAGE = WM_USER + 1234;
+// The first version of the tray record: what every shell accepts.
+inline constexpr DWORD kTrayRecordSize = 88;
+
+class TfrmMain : public ui::TForm {
+public:
+    // Creates the hidden window and all its controls, then runs FormCreate.
+    TfrmMain();
+    ~TfrmMain() override;
+
+    // ---- shell: frame, About page, tray (app/) ----------------------------------------
+    ui::TPageControl pageMain;
+    ui::TTabSheet tabDefault, tabRules, tabHistory, tabAbout;
+    ui::TButton btnOk, btnCancel, btnApply;
+    ui::TLabel lblHelp;
+    ui::TGroupBox grpAbout;
+    ui::TMemo memAbout;
+    ui::TLabel lblVisitWebsite, lblWebsiteHyperlink;
+    ui::TPopupMenu mnuTrayPopup;
+    ui::TMenuItem mnuDefaultBehaviour, mnuRulesEngine, mnuHistoryLog, N1, mnuAbout, N2, mnuExit;
+    ui::TTimer tmrAnimate, tmrSysTrayAnimate, tmrKazaa;
+    ui::TOpenDialog dlgFileOpen;
+
+    NOTIFYICONDATAA TrayIconData{};
+    int VersionMajor = 0, VersionMinor = 0, VersionRelease = 0, VersionBuild = 0;
+    bool AllowClose = false;
+    bool RulesChanged = false;
+    HWND KazaaWnd = nullptr;
+
+    HICON MainIcon() const { return mainIcon_.get(); }
+    HICON AlertIcon() const { return alertIcon_.get(); }
+    // Small images of the same two icons, for the notification area.
+    HICON TrayMainIcon() const { return trayMainIcon_.get(); }
+    HICON TrayAlertIcon() const { return trayAlertIcon_.get(); }
+
+    void FormCreate(ui::TObject* sender);
+    void FormShow(ui::TObject* sender);
+    void FormCloseQuery(ui::TObject* sender, bool& canClose);
+    void FormDestroy(ui::TObject* sender);
+    void FormKeyDown(ui::TObject* sender, WORD& key, UINT shift);
+    bool FormHelp(WORD command, LONG data, bool& callHelp);
+    LRESULT WMQueryEndSession();
+    void lblHelpClick(ui::TObject* sender);
+    void lblWebsiteHyperlinkClick(ui::TObject* sender);
+
+    void TrayIconAdd();
+    void TrayIconSetTip();
+    void TrayIconUpdate();
+    void TrayIconDelete();
+    void WMTrayMessage(WPARAM wp, LPARAM lp);
+    void mnuTrayItemClick(ui::TObject* sender);
+
+    // ---- kill notification and alerts (app/Alerts.cpp) --------------------------------
+    void RegisterKillMessage();
+    void KillNotification(UINT msg);
+    void tmrSysTrayAnimateTimer(ui::TObject* sender);
+    void tmrAnimateTimer(ui::TObject* sender);
+
+    // ---- settings pages (settings/) ---------------------------------------------------
+    ui::TGroupBox grpGeneral, grpAlerts, grpBrowserOptions;
+    ui::TCheckBox chkKillPopups, chkAllowPopups, chkBlockAds, chkBlockFileSharingAds;
+    ui::TLabel lblAlert;
+    ui::TImage imgAnimateOn, imgAnimateOff;
+    ui::TCheckBox chkVisualAlert, chkAudioAlert;
+    ui::TEdit txtAudioAlert;
+    ui::TButton btnAudioAlert;
+    ui::TCheckBox chkDisableTheaterMode, chkDisableFullScreen, chkRunSilent, chkAllowResizing,
+        chkShowToolBar, chkShowStatusBar, chkShowAddressBar, chkShowMenuBar;
+    // On the History Log page, but edited as a setting.
+    ui::TLabel lblMaxLogFileSize;
+    ui::TEdit txtMaxLogSize;
+    ui::TUpDown updnMaxLogSize;
+
+    void CreateDefaultPage();
+    void StoreFilePaths(const std::string& logPath, const std::string& rulePath);
+    void SettingsRefresh();
+    void SettingsApply();
+    void btnOkClick(ui::TObject* sender);
+    void btnCancelClick(ui::TObject* sender);
+    void btnApplyClick(ui::TObject* sender);
+
+    // ---- rules (rules/) ---------------------------------------------------------------
+    ui::TGroupBox grpRules;
+    ui::TListView lvwRules;
+    ui::TButton btnDeleteRule, btnEditRule, btnAddRule;
+
+    void CreateRulesPage();
+    void LoadRules();
+    void SaveRules();
+
+    // ---- history (history/) -----------------------------------------------------------
+    ui::TGroupBox grpKillList;
+    ui::TLabel lblKillsToday, lblKillsTotal;
+    ui::TListView lvwLog;
+    ui::TLabel lblLoadingHistory;
+    ui::TButton btnClearLogFile;
+
+    void CreateHistoryPage();
+    void pageMainChange(ui::TObject* sender);
+
+    // ---- file-sharing client ad blocker (adblock/) ------------------------------------
+    void tmrKazaaTimer(ui::TObject* sender);
+
+    // ---- setup (setup/) ---------------------------------------------------------------
+    void Install();
+    void Uninstall();
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
+
+private:
+    void CreateShell();
+    void CreateAboutPage();
+    void ReadVersion();
+    ui::Icon mainIcon_, alertIcon_, trayMainIcon_, trayAlertIcon_;
+
+    friend class TfrmMainAccess;
+};

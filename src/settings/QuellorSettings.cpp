@@ -1,0 +1,221 @@
+#include "settings/QuellorSettings.h"
+
+#include <vector>
+
+#include "helper_contract/HelperContract.h"
+#include "settings/OleDate.h"
+#include "ui/Application.h"
+#include "ui/Handles.h"
+
+namespace {
+
+using ui::EQuellorError;
+
+std::string Quoted(const char* format, const char* name)
+{
+    std::string text = format;
+    text.replace(text.find("%s"), 2, name);
+    return text;
+}
+
+[[noreturn]] void InvalidType(const char* name)
+{
+    throw EQuellorError(Quoted("Invalid data type for '%s'", name));
+}
+
+[[noreturn]] void FailedToGet(const char* name)
+{
+    throw EQuellorError(Quoted("Failed to get data for '%s'", name));
+}
+
+// A key that can be neither opened nor created leaves the operation silent.
+ui::RegKey OpenForReading()
+{
+    ui::RegKey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, contract::kSettingsKey, 0, KEY_READ, key.put()) !=
+        ERROR_SUCCESS)
+        key.reset();
+    return key;
+}
+
+ui::RegKey OpenForWriting()
+{
+    ui::RegKey key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, contract::kSettingsKey, 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.put(),
+                        nullptr) != ERROR_SUCCESS)
+        key.reset();
+    return key;
+}
+
+bool Exists(HKEY key, const char* name)
+{
+    return RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+// Reads into a buffer of the expected size: more data than fits cannot be got; data that
+// fit but have another type are of the wrong type.
+void ReadFixed(HKEY key, const char* name, DWORD expectedType, void* buffer, DWORD size,
+               bool exactSize)
+{
+    DWORD type = 0, got = size;
+    LONG result = RegQueryValueExA(key, name, nullptr, &type, static_cast<BYTE*>(buffer), &got);
+    if (result != ERROR_SUCCESS) FailedToGet(name);
+    if (type != expectedType || (exactSize && got != size)) InvalidType(name);
+}
+
+void ReadInteger(HKEY key, const char* name, int32_t& member)
+{
+    if (!Exists(key, name)) return;
+    int32_t value = 0;
+    ReadFixed(key, name, REG_DWORD, &value, sizeof value, false);
+    member = value;
+}
+
+void ReadBool(HKEY key, const char* name, bool& member)
+{
+    if (!Exists(key, name)) return;
+    int32_t value = 0;
+    ReadFixed(key, name, REG_DWORD, &value, sizeof value, false);
+    member = value != 0;
+}
+
+void ReadDate(HKEY key, const char* name, double& member)
+{
+    if (!Exists(key, name)) return;
+    double value = 0;
+    ReadFixed(key, name, REG_BINARY, &value, sizeof value, true);
+    member = value;
+}
+
+void ReadString(HKEY key, const char* name, std::string& member)
+{
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return;
+    // Expandable strings are taken literally.
+    if (type != REG_SZ && type != REG_EXPAND_SZ) InvalidType(name);
+    std::vector<char> data(size + 1, '\0');
+    DWORD got = size;
+    if (size > 0 && RegQueryValueExA(key, name, nullptr, &type,
+                                     reinterpret_cast<BYTE*>(data.data()), &got) != ERROR_SUCCESS)
+        FailedToGet(name);
+    member = data.data(); // text after an embedded NUL is dropped
+}
+
+void Write(HKEY key, const char* name, DWORD type, const void* data, DWORD size)
+{
+    if (RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size) != ERROR_SUCCESS)
+        throw EQuellorError(Quoted("Failed to set data for '%s'", name));
+}
+
+void WriteBool(HKEY key, const char* name, bool value)
+{
+    DWORD data = value ? 1 : 0;
+    Write(key, name, REG_DWORD, &data, sizeof data);
+}
+
+void WriteInteger(HKEY key, const char* name, int32_t value)
+{
+    Write(key, name, REG_DWORD, &value, sizeof value);
+}
+
+void WriteString(HKEY key, const char* name, const std::string& value)
+{
+    Write(key, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+}
+
+void WriteDate(HKEY key, const char* name, double value)
+{
+    Write(key, name, REG_BINARY, &value, sizeof value);
+}
+
+} // namespace
+
+double NowAsOleDate()
+{
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    settings::DateTime when;
+    when.year = now.wYear;
+    when.month = now.wMonth;
+    when.day = now.wDay;
+    when.hour = now.wHour;
+    when.minute = now.wMinute;
+    when.second = now.wSecond;
+    when.millisecond = now.wMilliseconds;
+    return settings::EncodeOleDate(when);
+}
+
+TQuellorSettings::TQuellorSettings(bool load)
+{
+    if (load) Load();
+}
+
+void TQuellorSettings::Load()
+{
+    if (ui::RegKey key = OpenForReading()) {
+        HKEY k = key.get();
+        ReadBool(k, "DefaultNoPopups", DefaultNoPopups);
+        ReadBool(k, "IgnoreWhenCtrlKey", IgnoreWhenCtrlKey);
+        ReadBool(k, "BlockAds", BlockAds);
+        ReadBool(k, "BlockFileSharingAds", BlockFileSharingAds);
+        ReadBool(k, "TrayAnimate", TrayAnimate);
+        ReadBool(k, "PlaySound", PlaySound);
+        ReadString(k, "SoundFile", SoundFile);
+        ReadBool(k, "DisableTheater", DisableTheater);
+        ReadBool(k, "DisableFullScreen", DisableFullScreen);
+        ReadBool(k, "SilentMode", SilentMode);
+        ReadBool(k, "AlwaysAllowRezize", AlwaysAllowRezize);
+        ReadBool(k, "AlwaysShowToolBar", AlwaysShowToolBar);
+        ReadBool(k, "AlwaysShowStatusBar", AlwaysShowStatusBar);
+        ReadBool(k, "AlwaysShowAddressBar", AlwaysShowAddressBar);
+        ReadBool(k, "AlwaysShowMenuBar", AlwaysShowMenuBar);
+        ReadInteger(k, contract::kKillsToDate, KillsToDate);
+        ReadInteger(k, contract::kKillsToday, KillsToday);
+        ReadDate(k, contract::kKillDate, KillDate);
+        ReadInteger(k, contract::kMaxLogSize, MaxLogSize);
+        ReadString(k, contract::kLogFile, LogFile);
+        ReadString(k, contract::kRuleFile, RuleFile);
+    }
+    LoadedAt = NowAsOleDate();
+}
+
+void TQuellorSettings::LoadKillCounters()
+{
+    if (ui::RegKey key = OpenForReading()) {
+        ReadInteger(key.get(), contract::kKillsToDate, KillsToDate);
+        ReadInteger(key.get(), contract::kKillsToday, KillsToday);
+    }
+}
+
+void TQuellorSettings::Save()
+{
+    ui::RegKey key = OpenForWriting();
+    if (!key) return;
+    HKEY k = key.get();
+    WriteDate(k, "LastChange", NowAsOleDate());
+    WriteBool(k, "DefaultNoPopups", DefaultNoPopups);
+    WriteBool(k, "IgnoreWhenCtrlKey", IgnoreWhenCtrlKey);
+    WriteBool(k, "BlockAds", BlockAds);
+    WriteBool(k, "BlockFileSharingAds", BlockFileSharingAds);
+    WriteBool(k, "TrayAnimate", TrayAnimate);
+    WriteBool(k, "PlaySound", PlaySound);
+    WriteString(k, "SoundFile", SoundFile);
+    WriteBool(k, "DisableTheater", DisableTheater);
+    WriteBool(k, "DisableFullScreen", DisableFullScreen);
+    WriteBool(k, "SilentMode", SilentMode);
+    WriteBool(k, "AlwaysAllowRezize", AlwaysAllowRezize);
+    WriteBool(k, "AlwaysShowToolBar", AlwaysShowToolBar);
+    WriteBool(k, "AlwaysShowStatusBar", AlwaysShowStatusBar);
+    WriteBool(k, "AlwaysShowAddressBar", AlwaysShowAddressBar);
+    WriteBool(k, "AlwaysShowMenuBar", AlwaysShowMenuBar);
+    WriteInteger(k, contract::kMaxLogSize, MaxLogSize);
+}
+
+void TQuellorSettings::StoreFilePaths(const std::string& logFile, const std::string& ruleFile)
+{
+    ui::RegKey key = OpenForWriting();
+    if (!key) return;
+    WriteString(key.get(), contract::kLogFile, logFile);
+    WriteString(key.get(), contract::kRuleFile, ruleFile);
+}

@@ -1,0 +1,54 @@
+#pragma once
+// The in-memory image of the settings key, made fresh for each operation. The browser
+// helper reads the same key: every value name is part of that contract, misspelling
+// (AlwaysAllowRezize) included.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// <mmsystem.h> makes PlaySound a macro; here it is the name of a setting.
+#ifdef PlaySound
+#undef PlaySound
+#endif
+
+class TQuellorSettings {
+public:
+    // Every member at its default; with load set, Load() runs and its error is the
+    // construction's.
+    explicit TQuellorSettings(bool load);
+
+    bool DefaultNoPopups = true;
+    bool IgnoreWhenCtrlKey = true;
+    bool BlockAds = false;
+    bool BlockFileSharingAds = true;
+    bool TrayAnimate = true;
+    bool PlaySound = false;
+    std::string SoundFile;
+    bool DisableTheater = false;
+    bool DisableFullScreen = false;
+    bool SilentMode = false;
+    bool AlwaysAllowRezize = false;
+    bool AlwaysShowToolBar = false;
+    bool AlwaysShowStatusBar = false;
+    bool AlwaysShowAddressBar = false;
+    bool AlwaysShowMenuBar = false;
+    int32_t KillsToDate = 0;
+    int32_t KillsToday = 0;
+    double KillDate = 0;
+    int32_t MaxLogSize = 1000;
+    std::string LogFile;
+    std::string RuleFile;
+    // When the last successful Load finished (local time); 0 before.
+    double LoadedAt = 0;
+
+    // Reads every value present; a missing key or value keeps the defaults.
+    void Load();
+    void LoadKillCounters();
+    // LastChange, then the sixteen settings values; never the counters or the paths.
+    void Save();
+    void StoreFilePaths(const std::string& logFile, const std::string& ruleFile);
+};
+
+// The current local date and time as an OLE Automation date.
+double NowAsOleDate();
