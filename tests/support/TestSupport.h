@@ -1,0 +1,27 @@
+#pragma once
+// Shared by the tests under Wine: paths, a fresh folder per test, pumping messages.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace testsupport {
+
+// The staged program folder (build/Quellor) as a Windows path.
+std::string StageDir();
+
+// A new empty folder under the Wine temp folder; its name may hold blanks.
+std::string FreshFolder(const std::string& hint);
+void CopyFileOrFail(const std::string& from, const std::string& to);
+bool FileExists(const std::string& path);
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// Pumps this thread's messages until the condition holds or the time is up.
+bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+void PumpFor(DWORD ms);
+
+// Deletes a registry key and everything below it.
+void DeleteKeyTree(HKEY root, const std::string& path);
+
+} // namespace testsupport
