@@ -172,18 +172,26 @@ void CALLBACK ProbeMenu(HWND, UINT, UINT_PTR id, DWORD)
     for (WPARAM key : g_probe->keys) PostMessageA(menuWnd, WM_KEYDOWN, key, 0);
 }
 
+// Releases the right button over the tray icon; the probe looks at the menu while it is
+// tracked and then presses its keys (none: dismiss it).
+MenuProbe RightClickTray(HWND main, std::vector<WPARAM> keys)
+{
+    SetCursorPos(600, 500);
+    MenuProbe probe;
+    probe.keys = std::move(keys);
+    g_probe = &probe;
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, ProbeMenu);
+    SendMessageA(main, WM_TRAYMESSAGE, 0, WM_RBUTTONUP);
+    KillTimer(nullptr, timer);
+    g_probe = nullptr;
+    return probe;
+}
+
 } // namespace
 
 TEST_F(ShellTest, RightButtonUpOpensTheMenuLeftOfTheCursor)
 {
-    SetCursorPos(600, 500);
-    MenuProbe probe;
-    g_probe = &probe;
-    UINT_PTR timer = SetTimer(nullptr, 0, 50, ProbeMenu);
-    SendMessageA(form->Handle(), WM_TRAYMESSAGE, 0, WM_RBUTTONUP);
-    KillTimer(nullptr, timer);
-    g_probe = nullptr;
-
+    MenuProbe probe = RightClickTray(form->Handle(), {});
     ASSERT_TRUE(probe.seen);
     std::vector<std::string> expected = {"Default Behaviour", "Rules Engine", "History Log", "",
                                          "About",             "",             "Exit"};
@@ -198,15 +206,9 @@ TEST_F(ShellTest, RightButtonUpOpensTheMenuLeftOfTheCursor)
 
 TEST_F(ShellTest, ChoosingAboutInTheMenuShowsThatPage)
 {
-    SetCursorPos(600, 500);
-    MenuProbe probe;
-    probe.keys = {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN}; // separators are skipped
-    g_probe = &probe;
-    UINT_PTR timer = SetTimer(nullptr, 0, 50, ProbeMenu);
-    SendMessageA(form->Handle(), WM_TRAYMESSAGE, 0, WM_RBUTTONUP);
-    KillTimer(nullptr, timer);
-    g_probe = nullptr;
-
+    // Separators are skipped: four steps down reach "About".
+    MenuProbe probe =
+        RightClickTray(form->Handle(), {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN});
     ASSERT_TRUE(probe.seen);
     EXPECT_TRUE(form->Visible());
     EXPECT_EQ(form->pageMain.ActivePage(), &form->tabAbout);

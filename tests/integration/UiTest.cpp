@@ -231,3 +231,85 @@ TEST(Ui, AnErrorInAnEventGoesToTheErrorHandlerNotThroughTheWindow)
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0], "Broken.");
 }
+
+namespace {
+
+struct DialogScript {
+    std::string typed;   // file name to type, or empty to cancel
+    std::string caption; // seen
+    bool seen = false;
+};
+DialogScript* g_dialog = nullptr;
+
+void CALLBACK AnswerFileDialog(HWND, UINT, UINT_PTR id, DWORD)
+{
+    HWND dialog = FindWindowA("#32770", nullptr);
+    if (!dialog || !IsWindowVisible(dialog) || !g_dialog || g_dialog->seen) return;
+    g_dialog->seen = true;
+    KillTimer(nullptr, id);
+    char caption[128] = {};
+    GetWindowTextA(dialog, caption, sizeof caption);
+    g_dialog->caption = caption;
+    if (g_dialog->typed.empty()) {
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        return;
+    }
+    // The file name box of the explorer-style dialog (cmb13, or edt1 in older layouts).
+    HWND box = GetDlgItem(dialog, 0x47C);
+    if (!box) box = GetDlgItem(dialog, 0x480);
+    HWND edit = FindWindowExA(box, nullptr, "Edit", nullptr);
+    SendMessageA(edit ? edit : box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(g_dialog->typed.c_str()));
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+}
+
+} // namespace
+
+TEST(Ui, OpenDialogTakesTitleAndAcceptsANewFileName)
+{
+    TestForm form;
+    std::string folder = testsupport::FreshFolder("dialog");
+    ui::TOpenDialog dialog;
+    dialog.Filter = "Sound files (*.wav)|*.WAV";
+    dialog.Title = "Pick One";
+    dialog.InitialDir = folder;
+
+    DialogScript script{folder + "not there yet.wav"};
+    g_dialog = &script;
+    UINT_PTR timer = SetTimer(nullptr, 0, 100, AnswerFileDialog);
+    bool chosen = dialog.Execute(form.Handle());
+    KillTimer(nullptr, timer);
+    ASSERT_TRUE(script.seen);
+    EXPECT_EQ(script.caption, "Pick One");
+    EXPECT_TRUE(chosen);
+    EXPECT_EQ(dialog.FileName, folder + "not there yet.wav");
+
+    DialogScript cancel{""};
+    g_dialog = &cancel;
+    timer = SetTimer(nullptr, 0, 100, AnswerFileDialog);
+    EXPECT_FALSE(dialog.Execute(form.Handle()));
+    KillTimer(nullptr, timer);
+    g_dialog = nullptr;
+    EXPECT_TRUE(cancel.seen);
+}
+
+TEST(Ui, ImagesMemosAndGroupsShowWhatTheyAreGiven)
+{
+    TestForm form;
+    HICON icon = LoadIconA(nullptr, IDI_APPLICATION);
+    ui::TImage image;
+    image.Create(form.group, 200, 20, 32, 32, icon);
+    EXPECT_EQ(image.Icon(), icon);
+    RECT r = image.Bounds();
+    EXPECT_EQ(r.right - r.left, 32);
+
+    ui::TMemo memo;
+    memo.Create(form.group, 8, 100, 200, 60);
+    memo.SetLines({"one", "", "three "});
+    memo.InsertLine(0, "zero");
+    std::vector<std::string> expected = {"zero", "one", "", "three "};
+    EXPECT_EQ(memo.Lines(), expected);
+    EXPECT_TRUE(GetWindowLongA(memo.Handle(), GWL_STYLE) & ES_READONLY);
+
+    EXPECT_EQ(form.group.Text(), "Group");
+    EXPECT_EQ(GetParent(form.check.Handle()), form.group.Handle());
+}
