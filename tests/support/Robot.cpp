@@ -15,7 +15,8 @@ constexpr UINT kSendTimeoutMs = 1000;
 // A dialog is visible before its icon is painted; how long to keep looking.
 constexpr DWORD kIconPaintWaitMs = 5000;
 
-std::string ClassOf(HWND hwnd) {
+std::string ClassOf(HWND hwnd)
+{
     char name[64] = {};
     GetClassNameA(hwnd, name, sizeof name);
     return name;
@@ -23,7 +24,8 @@ std::string ClassOf(HWND hwnd) {
 
 // For another process's window this reads the text the system keeps and sends no
 // message, so a busy target cannot block us.
-std::string TextOf(HWND hwnd) {
+std::string TextOf(HWND hwnd)
+{
     std::string text(256, '\0');
     for (;;) {
         int n = GetWindowTextA(hwnd, text.data(), static_cast<int>(text.size()));
@@ -36,7 +38,8 @@ std::string TextOf(HWND hwnd) {
 }
 
 // "&Yes" -> "Yes"; "&&" is a literal ampersand.
-std::string WithoutMnemonic(const std::string& caption) {
+std::string WithoutMnemonic(const std::string& caption)
+{
     std::string out;
     for (size_t i = 0; i < caption.size(); ++i) {
         if (caption[i] != '&') {
@@ -49,22 +52,24 @@ std::string WithoutMnemonic(const std::string& caption) {
     return out;
 }
 
-bool SameCaption(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+bool SameCaption(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
 }
 
-bool IsPushButton(HWND hwnd) {
+bool IsPushButton(HWND hwnd)
+{
     LONG type = GetWindowLongA(hwnd, GWL_STYLE) & BS_TYPEMASK;
     return type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON;
 }
 
 struct WindowDc {
     explicit WindowDc(HWND w) : hwnd(w), dc(GetDC(w)) {}
-    ~WindowDc() {
+    ~WindowDc()
+    {
         if (dc) ReleaseDC(hwnd, dc);
     }
     WindowDc(const WindowDc&) = delete;
@@ -75,8 +80,9 @@ struct WindowDc {
 
 // A 32-bit top-down DIB selected into a memory DC.
 class Dib32 {
-public:
-    Dib32(int width, int height) : width_(width), height_(height) {
+  public:
+    Dib32(int width, int height) : width_(width), height_(height)
+    {
         dc_ = CreateCompatibleDC(nullptr);
         if (!dc_) return;
         BITMAPINFO info{};
@@ -92,7 +98,8 @@ public:
         bits_ = static_cast<DWORD*>(bits);
         old_ = SelectObject(dc_, bitmap_);
     }
-    ~Dib32() {
+    ~Dib32()
+    {
         if (old_) SelectObject(dc_, old_);
         if (bitmap_) DeleteObject(bitmap_);
         if (dc_) DeleteDC(dc_);
@@ -103,12 +110,13 @@ public:
     bool Ok() const { return bits_ != nullptr && old_ != nullptr; }
     HDC Dc() const { return dc_; }
     void Fill(DWORD colour) { std::fill(bits_, bits_ + width_ * height_, colour); }
-    std::vector<DWORD> Pixels() const {
+    std::vector<DWORD> Pixels() const
+    {
         GdiFlush();
         return std::vector<DWORD>(bits_, bits_ + width_ * height_);
     }
 
-private:
+  private:
     int width_;
     int height_;
     HDC dc_ = nullptr;
@@ -117,7 +125,8 @@ private:
     DWORD* bits_ = nullptr;
 };
 
-bool CaptureScreen(const RECT& area, std::vector<DWORD>& out) {
+bool CaptureScreen(const RECT& area, std::vector<DWORD>& out)
+{
     int w = area.right - area.left, h = area.bottom - area.top;
     Dib32 dib(w, h);
     WindowDc screen(nullptr);
@@ -127,7 +136,8 @@ bool CaptureScreen(const RECT& area, std::vector<DWORD>& out) {
     return true;
 }
 
-bool Render(HICON icon, DWORD background, int w, int h, std::vector<DWORD>& out) {
+bool Render(HICON icon, DWORD background, int w, int h, std::vector<DWORD>& out)
+{
     Dib32 dib(w, h);
     if (!dib.Ok()) return false;
     dib.Fill(background);
@@ -138,11 +148,13 @@ bool Render(HICON icon, DWORD background, int w, int h, std::vector<DWORD>& out)
 
 // Pixels that differ by more than a little in any channel (room for a display
 // with fewer colours than ours).
-size_t Differing(const std::vector<DWORD>& a, const std::vector<DWORD>& b) {
+size_t Differing(const std::vector<DWORD>& a, const std::vector<DWORD>& b)
+{
     size_t n = 0;
     for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
         for (int shift = 0; shift < 24; shift += 8) {
-            int d = static_cast<int>((a[i] >> shift) & 0xFF) - static_cast<int>((b[i] >> shift) & 0xFF);
+            int d =
+                static_cast<int>((a[i] >> shift) & 0xFF) - static_cast<int>((b[i] >> shift) & 0xFF);
             if (std::abs(d) > 24) {
                 ++n;
                 break;
@@ -165,7 +177,8 @@ const StandardIcon kIcons[] = {
 
 // One look at the screen: the standard icon whose rendering matches the control's
 // pixels nearly exactly and no other comes close, or null.
-const char* MatchOnScreen(HWND control) {
+const char* MatchOnScreen(HWND control)
+{
     RECT client{};
     if (!GetClientRect(control, &client)) return nullptr;
     POINT origin{0, 0};
@@ -206,7 +219,8 @@ struct ChildScan {
     std::vector<HWND> buttons;
 };
 
-BOOL CALLBACK ScanChild(HWND hwnd, LPARAM param) {
+BOOL CALLBACK ScanChild(HWND hwnd, LPARAM param)
+{
     auto* scan = reinterpret_cast<ChildScan*>(param);
     try {
         if (GetAncestor(hwnd, GA_PARENT) != scan->dialog) return TRUE;
@@ -227,13 +241,15 @@ BOOL CALLBACK ScanChild(HWND hwnd, LPARAM param) {
     }
 }
 
-LONG LeftOf(HWND hwnd) {
+LONG LeftOf(HWND hwnd)
+{
     RECT r{};
     GetWindowRect(hwnd, &r);
     return r.left;
 }
 
-ChildScan Scan(HWND dialog, DialogSeen& seen) {
+ChildScan Scan(HWND dialog, DialogSeen& seen)
+{
     ChildScan scan;
     scan.dialog = dialog;
     EnumChildWindows(dialog, ScanChild, reinterpret_cast<LPARAM>(&scan));
@@ -243,7 +259,8 @@ ChildScan Scan(HWND dialog, DialogSeen& seen) {
     seen.text = scan.text ? TextOf(scan.text) : std::string();
     seen.icon = scan.icon ? IconOf(scan.icon) : "none";
     seen.buttons.clear();
-    for (HWND b : scan.buttons) seen.buttons.push_back(WithoutMnemonic(TextOf(b)));
+    for (HWND b : scan.buttons)
+        seen.buttons.push_back(WithoutMnemonic(TextOf(b)));
     return scan;
 }
 
@@ -252,7 +269,8 @@ struct DialogSearch {
     std::vector<HWND> found;
 };
 
-BOOL CALLBACK FindDialog(HWND hwnd, LPARAM param) {
+BOOL CALLBACK FindDialog(HWND hwnd, LPARAM param)
+{
     auto* search = reinterpret_cast<DialogSearch*>(param);
     try {
         DWORD pid = 0;
@@ -272,7 +290,8 @@ struct TopSearch {
     HWND found = nullptr;
 };
 
-BOOL CALLBACK FindTop(HWND hwnd, LPARAM param) {
+BOOL CALLBACK FindTop(HWND hwnd, LPARAM param)
+{
     auto* search = reinterpret_cast<TopSearch*>(param);
     try {
         DWORD pid = 0;
@@ -287,7 +306,7 @@ BOOL CALLBACK FindTop(HWND hwnd, LPARAM param) {
     }
 }
 
-}  // namespace
+} // namespace
 
 // The icon control is a Static with SS_ICON. Wine keeps it even when no icon was
 // asked for (hidden, or showing no icon), so "none" is told by visibility and a
@@ -296,11 +315,11 @@ BOOL CALLBACK FindTop(HWND hwnd, LPARAM param) {
 // process loads its own copies, so the handles never match across processes and
 // a foreign HICON cannot be drawn or queried either; there we compare the
 // control's pixels on the screen with our own rendering of each standard icon.
-std::string IconOf(HWND control) {
+std::string IconOf(HWND control)
+{
     if (!IsWindowVisible(control)) return "none";
     DWORD_PTR handle = 0;
-    if (!SendMessageTimeoutA(control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
-                             &handle))
+    if (!SendMessageTimeoutA(control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &handle))
         return "unknown";
     if (!handle) return "none";
     for (const StandardIcon& icon : kIcons)
@@ -312,7 +331,8 @@ std::string IconOf(HWND control) {
     ULONGLONG deadline = GetTickCount64() + kIconPaintWaitMs;
     const char* previous = nullptr;
     for (;;) {
-        const char* name = GetUpdateRect(control, nullptr, FALSE) ? nullptr : MatchOnScreen(control);
+        const char* name =
+            GetUpdateRect(control, nullptr, FALSE) ? nullptr : MatchOnScreen(control);
         if (name && name == previous) return name;
         previous = name;
         if (GetTickCount64() >= deadline || !IsWindow(control)) return "unknown";
@@ -320,19 +340,21 @@ std::string IconOf(HWND control) {
     }
 }
 
-DialogSeen ReadDialog(HWND dialog) {
+DialogSeen ReadDialog(HWND dialog)
+{
     DialogSeen seen;
     Scan(dialog, seen);
     return seen;
 }
 
 Robot::Robot(DWORD pid, std::vector<std::string> script)
-    : pid_(pid),
-      process_(OpenProcess(SYNCHRONIZE, FALSE, pid)),
-      script_(std::move(script)),
-      thread_([this] { Run(); }) {}
+    : pid_(pid), process_(OpenProcess(SYNCHRONIZE, FALSE, pid)), script_(std::move(script)),
+      thread_([this] { Run(); })
+{
+}
 
-Robot::~Robot() {
+Robot::~Robot()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
@@ -342,24 +364,28 @@ Robot::~Robot() {
     if (process_) CloseHandle(process_);
 }
 
-std::vector<DialogSeen> Robot::Seen() const {
+std::vector<DialogSeen> Robot::Seen() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return seen_;
 }
 
-bool Robot::WaitForCount(size_t n, DWORD timeoutMs) const {
+bool Robot::WaitForCount(size_t n, DWORD timeoutMs) const
+{
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                       [&] { return seen_.size() >= n || ended_; });
     return seen_.size() >= n;
 }
 
-bool Robot::TargetEnded() const {
+bool Robot::TargetEnded() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return ended_;
 }
 
-void Robot::Run() noexcept {
+void Robot::Run() noexcept
+{
     try {
         std::unique_lock<std::mutex> lock(mutex_);
         while (!stop_) {
@@ -380,7 +406,8 @@ void Robot::Run() noexcept {
     changed_.notify_all();
 }
 
-void Robot::Poll() {
+void Robot::Poll()
+{
     for (auto it = answered_.begin(); it != answered_.end();)
         it = IsWindow(*it) ? std::next(it) : answered_.erase(it);
 
@@ -392,7 +419,8 @@ void Robot::Poll() {
         if (!answered_.count(*it)) Answer(*it);
 }
 
-void Robot::Answer(HWND dialog) {
+void Robot::Answer(HWND dialog)
+{
     DialogSeen seen;
     ChildScan scan = Scan(dialog, seen);
     std::string wanted = nextStep_ < script_.size() ? script_[nextStep_++] : std::string();
@@ -427,7 +455,8 @@ void Robot::Answer(HWND dialog) {
 }
 
 Process Process::Start(const std::string& exePath, const std::string& args,
-                       const std::string& workDir) {
+                       const std::string& workDir)
+{
     Process p;
     std::string line = "\"" + exePath + "\"";
     if (!args.empty()) line += " " + args;
@@ -444,10 +473,12 @@ Process Process::Start(const std::string& exePath, const std::string& args,
 }
 
 Process::Process(Process&& other) noexcept
-    : info_(std::exchange(other.info_, PROCESS_INFORMATION{})),
-      startError_(other.startError_) {}
+    : info_(std::exchange(other.info_, PROCESS_INFORMATION{})), startError_(other.startError_)
+{
+}
 
-Process& Process::operator=(Process&& other) noexcept {
+Process& Process::operator=(Process&& other) noexcept
+{
     if (this != &other) {
         Release();
         info_ = std::exchange(other.info_, PROCESS_INFORMATION{});
@@ -456,9 +487,13 @@ Process& Process::operator=(Process&& other) noexcept {
     return *this;
 }
 
-Process::~Process() { Release(); }
+Process::~Process()
+{
+    Release();
+}
 
-void Process::Release() noexcept {
+void Process::Release() noexcept
+{
     if (info_.hProcess) {
         if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
             TerminateProcess(info_.hProcess, 1);
@@ -470,13 +505,15 @@ void Process::Release() noexcept {
     info_ = PROCESS_INFORMATION{};
 }
 
-bool Process::WaitExit(DWORD ms, DWORD* exitCode) {
+bool Process::WaitExit(DWORD ms, DWORD* exitCode)
+{
     if (!info_.hProcess || WaitForSingleObject(info_.hProcess, ms) != WAIT_OBJECT_0) return false;
     if (exitCode && !GetExitCodeProcess(info_.hProcess, exitCode)) return false;
     return true;
 }
 
-HWND FindTopWindow(DWORD pid, const char* className, const char* caption, DWORD timeoutMs) {
+HWND FindTopWindow(DWORD pid, const char* className, const char* caption, DWORD timeoutMs)
+{
     ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
         TopSearch search;
@@ -491,7 +528,8 @@ HWND FindTopWindow(DWORD pid, const char* className, const char* caption, DWORD 
     }
 }
 
-void Pump(DWORD ms) {
+void Pump(DWORD ms)
+{
     ULONGLONG deadline = GetTickCount64() + ms;
     for (;;) {
         MSG msg;
@@ -510,4 +548,4 @@ void Pump(DWORD ms) {
     }
 }
 
-}  // namespace robot
+} // namespace robot

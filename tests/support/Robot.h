@@ -18,9 +18,9 @@ namespace robot {
 struct DialogSeen {
     std::string caption;
     std::string text;
-    std::string icon;  // "none", "stop", "question", "warning", "information" or "unknown"
-    std::vector<std::string> buttons;  // visible push buttons, left to right, '&' removed
-    std::string clicked;               // "" when the dialog had no button to click
+    std::string icon; // "none", "stop", "question", "warning", "information" or "unknown"
+    std::vector<std::string> buttons; // visible push buttons, left to right, '&' removed
+    std::string clicked;              // "" when the dialog had no button to click
 };
 
 // Answers every visible top-level dialog (class "#32770") of one process, one script
@@ -29,7 +29,7 @@ struct DialogSeen {
 // button; `clicked` tells which. Nothing here waits without a bound: cross-process
 // reads cannot hang on a stuck target, and the polling thread stops in the destructor.
 class Robot {
-public:
+  public:
     Robot(DWORD pid, std::vector<std::string> script);
     ~Robot();
     Robot(const Robot&) = delete;
@@ -41,16 +41,16 @@ public:
     bool WaitForCount(size_t n, DWORD timeoutMs) const;
     bool TargetEnded() const;
 
-private:
+  private:
     void Run() noexcept;
     void Poll();
     void Answer(HWND dialog);
 
     DWORD pid_;
-    HANDLE process_;  // SYNCHRONIZE only; null when the pid could not be opened
+    HANDLE process_; // SYNCHRONIZE only; null when the pid could not be opened
     std::vector<std::string> script_;
     size_t nextStep_ = 0;
-    std::set<HWND> answered_;  // polling thread only
+    std::set<HWND> answered_; // polling thread only
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
@@ -89,7 +89,7 @@ struct Process {
     // True when the process ended within ms; exitCode may be null.
     bool WaitExit(DWORD ms, DWORD* exitCode);
 
-private:
+  private:
     void Release() noexcept;
 
     PROCESS_INFORMATION info_{};
@@ -105,4 +105,4 @@ HWND FindTopWindow(DWORD pid, const char* className, const char* caption, DWORD 
 // and ends the pump early.
 void Pump(DWORD ms);
 
-}  // namespace robot
+} // namespace robot

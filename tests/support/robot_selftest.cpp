@@ -14,7 +14,8 @@ namespace {
 int g_passed = 0;
 int g_failed = 0;
 
-void Check(bool ok, const std::string& what) {
+void Check(bool ok, const std::string& what)
+{
     if (ok) {
         ++g_passed;
     } else {
@@ -23,18 +24,29 @@ void Check(bool ok, const std::string& what) {
     }
 }
 
-std::string Join(const std::vector<std::string>& items) {
+std::string Join(const std::vector<std::string>& items)
+{
     std::string out;
-    for (const std::string& item : items) out += (out.empty() ? "" : ",") + item;
+    for (const std::string& item : items)
+        out += (out.empty() ? "" : ",") + item;
     return "{" + out + "}";
 }
 
-std::string Describe(const robot::DialogSeen& d) {
+std::string Describe(const robot::DialogSeen& d)
+{
     return "caption=\"" + d.caption + "\" text=\"" + d.text + "\" icon=" + d.icon +
            " buttons=" + Join(d.buttons) + " clicked=" + d.clicked;
 }
 
-std::string SelfPath() {
+std::string Hex(DWORD value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%lX", value);
+    return text;
+}
+
+std::string SelfPath()
+{
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     return path;
@@ -54,15 +66,25 @@ const std::vector<Box> kFirstBoxes = {
     {"Quellor", "The rule file could not be read.", MB_OK | MB_ICONSTOP, "stop", {"OK"}},
 };
 
+// The first two sit at the same spot: the second must not be read off the first's pixels.
 const std::vector<Box> kMoreBoxes = {
-    {"Quellor", "Close the browser first.", MB_OKCANCEL | MB_ICONWARNING, "warning", {"OK", "Cancel"}},
-    {"Quellor", "No update found.", MB_RETRYCANCEL | MB_ICONINFORMATION, "information",
+    {"Quellor",
+     "Close the browser first.",
+     MB_OKCANCEL | MB_ICONWARNING,
+     "warning",
+     {"OK", "Cancel"}},
+    {"Quellor", "Close the browser first.", MB_OKCANCEL | MB_ICONSTOP, "stop", {"OK", "Cancel"}},
+    {"Quellor",
+     "No update found.",
+     MB_RETRYCANCEL | MB_ICONINFORMATION,
+     "information",
      {"Retry", "Cancel"}},
     {"Setup", "Could not copy.", MB_ABORTRETRYIGNORE, "none", {"Abort", "Retry", "Ignore"}},
 };
 
 // The answers come back as one hex digit per box, first box lowest.
-int ShowBoxes(const std::vector<Box>& boxes) {
+int ShowBoxes(const std::vector<Box>& boxes)
+{
     int code = 0;
     for (size_t i = 0; i < boxes.size(); ++i)
         code |= MessageBoxA(nullptr, boxes[i].text, boxes[i].caption, boxes[i].flags) << (4 * i);
@@ -70,7 +92,8 @@ int ShowBoxes(const std::vector<Box>& boxes) {
 }
 
 // A window that shows up a little late, then waits to be killed (30 s at most).
-int Idle() {
+int Idle()
+{
     Sleep(300);
     WNDCLASSA wc{};
     wc.lpfnWndProc = DefWindowProcA;
@@ -81,11 +104,13 @@ int Idle() {
                               nullptr, wc.hInstance, nullptr);
     SetTimer(hwnd, 1, 30000, nullptr);
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0 && msg.message != WM_TIMER) DispatchMessageA(&msg);
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0 && msg.message != WM_TIMER)
+        DispatchMessageA(&msg);
     return 0;
 }
 
-int CwdIsExeFolder() {
+int CwdIsExeFolder()
+{
     std::string exe = SelfPath();
     char cwd[MAX_PATH] = {};
     GetCurrentDirectoryA(MAX_PATH, cwd);
@@ -101,13 +126,22 @@ struct RunCase {
     DWORD exitCode;
 };
 
-void TestAnswersBoxes() {
+void TestAnswersBoxes()
+{
     const RunCase cases[] = {
         {"scripted", "--first-boxes", &kFirstBoxes, {"OK", "No", "OK"}, {"OK", "No", "OK"}, 0x171},
-        {"missing button, other case, script runs out", "--first-boxes", &kFirstBoxes,
-         {"Maybe", "yes"}, {"OK", "Yes", "OK"}, 0x161},
-        {"no script: OK, else Cancel, else the first", "--more-boxes", &kMoreBoxes, {},
-         {"OK", "Cancel", "Abort"}, 0x321},
+        {"missing button, other case, script runs out",
+         "--first-boxes",
+         &kFirstBoxes,
+         {"Maybe", "yes"},
+         {"OK", "Yes", "OK"},
+         0x161},
+        {"no script: OK, else Cancel, else the first",
+         "--more-boxes",
+         &kMoreBoxes,
+         {},
+         {"OK", "OK", "Cancel", "Abort"},
+         0x3211},
     };
     for (const RunCase& c : cases) {
         std::string name = std::string(c.name) + ": ";
@@ -115,11 +149,11 @@ void TestAnswersBoxes() {
         Check(static_cast<bool>(child), name + "child started");
         if (!child) continue;
         robot::Robot robot(child.Pid(), c.script);
+        Check(robot.WaitForCount(c.boxes->size(), 30000), name + "all boxes answered");
         DWORD code = 0;
         bool exited = child.WaitExit(30000, &code);
         Check(exited, name + "child ended");
-        Check(code == c.exitCode, name + "exit code " + std::to_string(code) + ", want " +
-                                      std::to_string(c.exitCode));
+        Check(code == c.exitCode, name + "exit code " + Hex(code) + ", want " + Hex(c.exitCode));
 
         // Once the target is gone a wait for more gives up at once.
         ULONGLONG start = GetTickCount64();
@@ -127,8 +161,7 @@ void TestAnswersBoxes() {
               name + "no wait past the target's end");
 
         std::vector<robot::DialogSeen> seen = robot.Seen();
-        Check(seen.size() == c.boxes->size(),
-              name + "dialogs seen " + std::to_string(seen.size()));
+        Check(seen.size() == c.boxes->size(), name + "dialogs seen " + std::to_string(seen.size()));
         for (size_t i = 0; i < seen.size() && i < c.boxes->size(); ++i) {
             const Box& box = (*c.boxes)[i];
             const robot::DialogSeen& d = seen[i];
@@ -139,7 +172,8 @@ void TestAnswersBoxes() {
     }
 }
 
-void TestProcessHelpers() {
+void TestProcessHelpers()
+{
     robot::Process missing = robot::Process::Start("C:\\no such folder\\none.exe", "", "");
     Check(!missing && missing.StartError() != 0, "starting a missing program fails");
 
@@ -189,7 +223,20 @@ void TestProcessHelpers() {
     if (watch) CloseHandle(watch);
 }
 
-void TestPumpKeepsQuit() {
+int g_ticks = 0;
+
+void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD)
+{
+    ++g_ticks;
+}
+
+void TestPump()
+{
+    UINT_PTR timer = SetTimer(nullptr, 0, 10, Tick);
+    robot::Pump(300);
+    KillTimer(nullptr, timer);
+    Check(g_ticks > 0, "Pump dispatches: a thread timer ticked");
+
     PostQuitMessage(7);
     robot::Pump(3000);
     MSG msg{};
@@ -197,9 +244,10 @@ void TestPumpKeepsQuit() {
           "Pump leaves WM_QUIT in the queue");
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc > 1) {
         if (!std::strcmp(argv[1], "--first-boxes")) return ShowBoxes(kFirstBoxes);
         if (!std::strcmp(argv[1], "--more-boxes")) return ShowBoxes(kMoreBoxes);
@@ -209,7 +257,7 @@ int main(int argc, char** argv) {
     }
     TestAnswersBoxes();
     TestProcessHelpers();
-    TestPumpKeepsQuit();
+    TestPump();
     std::printf("%d passed, %d failed\n", g_passed, g_failed);
     return g_failed ? 1 : 0;
 }

@@ -13,7 +13,8 @@ namespace {
 
 constexpr DWORD kGiveUpMs = 60000;
 
-std::string OneLine(const std::string& text) {
+std::string OneLine(const std::string& text)
+{
     std::string out;
     for (char c : text) {
         if (c == '\r')
@@ -26,9 +27,10 @@ std::string OneLine(const std::string& text) {
     return out;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     char* end = nullptr;
     DWORD pid = argc > 1 ? std::strtoul(argv[1], &end, 0) : 0;
     if (!pid || *end) {
