@@ -1,10 +1,11 @@
-// The "Rules Engine" page: the rule list and the rule file.
+// The "Rules Engine" page: the rule list, the rule file and the rule editor's buttons.
 #include <string>
 #include <vector>
 
 #include "app/Paths.h"
 #include "app/frmMain.h"
 #include "rules/RuleRecord.h"
+#include "rules/frmEditRule.h"
 
 namespace {
 
@@ -89,10 +90,14 @@ void TfrmMain::CreateRulesPage()
                    GetWindowLongA(lvwRules.Handle(), GWL_STYLE) | LVS_NOSORTHEADER);
     lvwRules.AddColumn("Website or URL", 200);
     lvwRules.AddColumn("Rule or Constraint", 270);
+    lvwRules.OnDblClick = [this](ui::TObject* s) { lvwRulesDblClick(s); };
 
     btnDeleteRule.Create(grpRules, "Delete Selected Rule", 16, 216, 129, 25);
     btnEditRule.Create(grpRules, "Edit Selected Rule", 196, 216, 129, 25);
     btnAddRule.Create(grpRules, "Add New Rule", 368, 216, 129, 25);
+    btnDeleteRule.OnClick = [this](ui::TObject* s) { btnDeleteRuleClick(s); };
+    btnEditRule.OnClick = [this](ui::TObject* s) { btnEditRuleClick(s); };
+    btnAddRule.OnClick = [this](ui::TObject* s) { btnAddRuleClick(s); };
 }
 
 void TfrmMain::LoadRules()
@@ -180,4 +185,49 @@ void TfrmMain::SaveRules()
                                      : " Rules deleted since the last save may still be in it."));
     }
     RulesChanged = false;
+}
+
+void TfrmMain::btnAddRuleClick(ui::TObject*)
+{
+    TfrmEditRule editor(Handle());
+    if (editor.ShowModal() != ui::mrOk) return;
+    RulesChanged = true;
+    btnApply.SetEnabled(true);
+    int kind = editor.KindCode();
+    lvwRules.AddItem(RowTexts(editor.txtURL.Text(), kind), kind);
+}
+
+void TfrmMain::btnEditRuleClick(ui::TObject*)
+{
+    int row = lvwRules.SelectedIndex();
+    if (row < 0) return;
+    const std::string url = lvwRules.ItemText(row, 0);
+    const LPARAM code = lvwRules.ItemData(row);
+    TfrmEditRule editor(Handle());
+    editor.txtURL.SetText(url);
+    editor.SetKindCode(static_cast<int>(code));
+    if (editor.ShowModal() != ui::mrOk) return;
+    // The tray menu can reload the list while the editor is open; the edit then belongs
+    // to a row that is gone with the other unsaved changes, and must not land on another.
+    if (row >= lvwRules.Count() || lvwRules.ItemText(row, 0) != url ||
+        lvwRules.ItemData(row) != code)
+        return;
+    RulesChanged = true;
+    btnApply.SetEnabled(true);
+    int kind = editor.KindCode();
+    lvwRules.SetItem(row, RowTexts(editor.txtURL.Text(), kind), kind);
+}
+
+void TfrmMain::lvwRulesDblClick(ui::TObject* sender)
+{
+    btnEditRuleClick(sender);
+}
+
+void TfrmMain::btnDeleteRuleClick(ui::TObject*)
+{
+    int row = lvwRules.SelectedIndex();
+    if (row < 0) return;
+    lvwRules.DeleteItem(row);
+    RulesChanged = true;
+    btnApply.SetEnabled(true);
 }
