@@ -1,6 +1,7 @@
 // The rule file read into the Rules Engine page's list and written back from it.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 #include "RulesFixture.h"
@@ -134,20 +135,36 @@ TEST_F(RulesTest, SavingThenLoadingGivesTheSameRows)
 
 TEST_F(RulesTest, UnappliedRowsGoOnReenteringOnlyWhenAFileExists)
 {
-    for (bool fileExists : {true, false}) {
-        SCOPED_TRACE(fileExists ? "with a rule file" : "without a rule file");
-        DeleteFileA(RulePath().c_str());
-        if (fileExists) WriteRuleFile(Record("saved.com", 1));
-        SetRows({});
-        ShowRulesPage();
-        form->lvwRules.AddItem({"unsaved.com", kKindText[4]}, 4);
-        form->RulesChanged = true;
-        ClickTab(form->tabHistory);
-        ClickTab(form->tabRules);
-        std::vector<RuleRow> expected = {Row("saved.com", 1)};
-        if (!fileExists) expected = {Row("unsaved.com", 4)};
-        EXPECT_EQ(Rows(), expected);
-        EXPECT_TRUE(form->RulesChanged) << "the flag keeps its value";
+    const struct {
+        const char* name;
+        std::function<void()> reenter;
+    } ways[] = {
+        {"another page and back",
+         [&] {
+             ClickTab(form->tabHistory);
+             ClickTab(form->tabRules);
+         }},
+        {"hidden and shown again",
+         [&] {
+             form->Hide();
+             form->Show();
+         }},
+    };
+    for (const auto& way : ways) {
+        for (bool fileExists : {true, false}) {
+            SCOPED_TRACE(std::string(way.name) + (fileExists ? ", with a file" : ", no file"));
+            DeleteFileA(RulePath().c_str());
+            if (fileExists) WriteRuleFile(Record("saved.com", 1));
+            SetRows({});
+            ShowRulesPage();
+            form->lvwRules.AddItem({"unsaved.com", kKindText[4]}, 4);
+            form->RulesChanged = true;
+            way.reenter();
+            std::vector<RuleRow> expected = {Row("saved.com", 1)};
+            if (!fileExists) expected = {Row("unsaved.com", 4)};
+            EXPECT_EQ(Rows(), expected);
+            EXPECT_TRUE(form->RulesChanged) << "the flag keeps its value";
+        }
     }
 }
 
