@@ -97,6 +97,10 @@ public:
     void CreateRulesPage();
     void LoadRules();
     void SaveRules();
+    void btnAddRuleClick(ui::TObject* sender);
+    void btnEditRuleClick(ui::TObject* sender);
+    void btnDeleteRuleClick(ui::TObject* sender);
+    void lvwRulesDblClick(ui::TObject* sender);
 
     // ---- history (history/) -----------------------------------------------------------
     ui::TGroupBox grpKillList;

@@ -3,6 +3,7 @@
 #include <commdlg.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "ui/Application.h"
 
@@ -227,7 +228,9 @@ LRESULT TWinContainer::WndProc(UINT msg, WPARAM wp, LPARAM lp)
 void TForm::CreateForm(const char* className, const std::string& caption, int clientWidth,
                        int clientHeight, HWND owner, bool dialogFrame, bool centreOnOwner)
 {
-    RegisterClassOnce(className, CS_DBLCLKS, LoadIconA(Instance(), "MAINICON"));
+    // A dialog frame shows no icon in its caption; a class icon would still be drawn.
+    RegisterClassOnce(className, CS_DBLCLKS,
+                      dialogFrame ? nullptr : LoadIconA(Instance(), "MAINICON"));
     DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
     DWORD exStyle = WS_EX_CONTROLPARENT;
     if (dialogFrame) {
@@ -251,7 +254,6 @@ void TForm::CreateForm(const char* className, const std::string& caption, int cl
 
     CreateContainer(className, owner, caption, style, exStyle, x, y, w, h);
     if (dialogFrame) {
-        // A dialog frame shows no icon in its caption.
         SendMessageA(hwnd_, WM_SETICON, ICON_BIG, 0);
         SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, 0);
     }
@@ -591,6 +593,40 @@ void TMemo::InsertLine(size_t index, const std::string& line)
     SetLines(lines);
 }
 
+// ---- TComboBox ------------------------------------------------------------------------
+
+void TComboBox::Create(TWinContainer& parent, int x, int y, int w, int h)
+{
+    // The window's height is the dropped-down list's; the closed box takes its height
+    // from the font.
+    CreateWnd(parent, WC_COMBOBOXA, "", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 0, x, y, w,
+              h + 160);
+}
+
+void TComboBox::AddItem(const std::string& text)
+{
+    SendMessageA(hwnd_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+int TComboBox::Count() const { return static_cast<int>(SendMessageA(hwnd_, CB_GETCOUNT, 0, 0)); }
+
+std::string TComboBox::Item(int index) const
+{
+    LRESULT length = SendMessageA(hwnd_, CB_GETLBTEXTLEN, index, 0);
+    if (length == CB_ERR) return {};
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    LRESULT copied = SendMessageA(hwnd_, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text.data()));
+    text.resize(copied == CB_ERR ? 0 : static_cast<size_t>(copied));
+    return text;
+}
+
+int TComboBox::ItemIndex() const
+{
+    return static_cast<int>(SendMessageA(hwnd_, CB_GETCURSEL, 0, 0));
+}
+
+void TComboBox::SetItemIndex(int index) { SendMessageA(hwnd_, CB_SETCURSEL, index, 0); }
+
 // ---- TLabel ---------------------------------------------------------------------------
 
 void TLabel::Create(TWinContainer& parent, const std::string& caption, int x, int y, int w, int h)
@@ -740,13 +776,20 @@ int TListView::Count() const { return static_cast<int>(SendMessageA(hwnd_, LVM_G
 
 std::string TListView::ItemText(int index, int column) const
 {
-    char buffer[1024] = {};
-    LVITEMA item{};
-    item.iSubItem = column;
-    item.pszText = buffer;
-    item.cchTextMax = sizeof buffer;
-    SendMessageA(hwnd_, LVM_GETITEMTEXTA, index, reinterpret_cast<LPARAM>(&item));
-    return buffer;
+    // The control copies what fits: grow the buffer until the whole text did.
+    for (int size = 1024;; size *= 4) {
+        std::string buffer(static_cast<size_t>(size), '\0');
+        LVITEMA item{};
+        item.iSubItem = column;
+        item.pszText = buffer.data();
+        item.cchTextMax = size;
+        int copied = static_cast<int>(
+            SendMessageA(hwnd_, LVM_GETITEMTEXTA, index, reinterpret_cast<LPARAM>(&item)));
+        if (copied < size - 1 || size >= (1 << 20)) {
+            buffer.resize(std::strlen(buffer.c_str()));
+            return buffer;
+        }
+    }
 }
 
 LPARAM TListView::ItemData(int index) const

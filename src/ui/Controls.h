@@ -190,6 +190,18 @@ public:
     void InsertLine(size_t index, const std::string& line);
 };
 
+// A drop-down list: choice only, no typing, items kept in the order added.
+class TComboBox : public TControl {
+public:
+    // h is the closed height; the list drops below it.
+    void Create(TWinContainer& parent, int x, int y, int w, int h);
+    void AddItem(const std::string& text);
+    int Count() const;
+    std::string Item(int index) const;
+    int ItemIndex() const; // -1 when nothing is chosen
+    void SetItemIndex(int index);
+};
+
 class TLabel : public TControl {
 public:
     TNotifyEvent OnClick;
