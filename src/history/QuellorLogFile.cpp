@@ -19,21 +19,25 @@ bool TQuellorLogFile::ReadNext(history::TLogEntry& entry) noexcept
     if (!GetFileSizeEx(file_.get(), &size)) return false;
     if (next_ >= static_cast<uint64_t>(size.QuadPart) / history::kLogEntrySize) return false;
 
-    // Read at the record's own offset, so a failed read leaves nothing out of step.
-    uint64_t offset = next_ * history::kLogEntrySize;
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     std::array<unsigned char, history::kLogEntrySize> record;
     DWORD got = 0;
-    if (!ReadFile(file_.get(), record.data(), static_cast<DWORD>(record.size()), &got, &at) ||
+    if (!ReadFile(file_.get(), record.data(), static_cast<DWORD>(record.size()), &got, nullptr) ||
         got != record.size())
-        return false;
+        return Rewind();
     try {
         history::DecodeLogEntry(record, entry);
     } catch (...) {
-        return false; // out of memory for the texts
+        return Rewind(); // out of memory for the texts
     }
     ++next_;
     return true;
+}
+
+bool TQuellorLogFile::Rewind() noexcept
+{
+    // Back to the start of the record not delivered, so that nothing is read out of step.
+    LARGE_INTEGER start{};
+    start.QuadPart = static_cast<LONGLONG>(next_ * history::kLogEntrySize);
+    SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN);
+    return false;
 }

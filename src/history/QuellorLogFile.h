@@ -22,7 +22,8 @@ class TQuellorLogFile {
     bool ReadNext(history::TLogEntry& entry) noexcept;
 
   private:
+    bool Rewind() noexcept;
     ui::File file_; // closed by its destructor
     bool isOpen_ = false;
-    uint64_t next_ = 0; // number of the next record
+    uint64_t next_ = 0; // number of the next record; the file is positioned at it
 };
