@@ -3,6 +3,7 @@
 // reading, decoding and formatting every entry. Also, for comparison, the same rows put
 // into an ordinary (not virtual) list. Run with `make bench`.
 #include <windows.h>
+// (psapi.h needs windows.h first)
 #include <psapi.h>
 
 #include <algorithm>
@@ -52,8 +53,8 @@ std::string MakeLog(std::vector<std::string>& lastTexts)
     for (size_t i = 0; i < kEntries; ++i) {
         time += random.Next(600) / 1440.0;
         url = "http://" + std::string(hosts[random.Next(5)]) + "/popup/" +
-              std::to_string(random.Next(100000)) + "?campaign=" +
-              std::string(random.Next(120), 'c');
+              std::to_string(random.Next(100000)) +
+              "?campaign=" + std::string(random.Next(120), 'c');
         source = "http://www.site" + std::to_string(random.Next(500)) + ".example.com/" +
                  std::string(random.Next(80), 'p');
         if (random.Next(4) == 0) url += "    ";
@@ -118,7 +119,8 @@ double BareCost(const std::string& path, size_t& rows)
     size_t characters = 0;
     rows = 0;
     while (log.ReadNext(entry)) {
-        for (const std::string& text : history::LogRowTexts(entry)) characters += text.size();
+        for (const std::string& text : history::LogRowTexts(entry))
+            characters += text.size();
         ++rows;
     }
     double elapsed = Seconds() - start;
@@ -139,7 +141,8 @@ double FillOrdinaryList(TfrmMain& form, const std::string& path)
     list.BeginUpdate();
     TQuellorLogFile log(path);
     history::TLogEntry entry;
-    while (log.ReadNext(entry)) list.AddItem(history::LogRowTexts(entry));
+    while (log.ReadNext(entry))
+        list.AddItem(history::LogRowTexts(entry));
     list.EndUpdate();
     list.SetVisible(true);
     UpdateWindow(form.Handle());
@@ -164,8 +167,8 @@ int main()
 
     char temp[MAX_PATH] = {};
     GetTempPathA(sizeof temp, temp);
-    std::string folder = std::string(temp) + "quellor bench " +
-                         std::to_string(GetCurrentProcessId()) + "\\";
+    std::string folder =
+        std::string(temp) + "quellor bench " + std::to_string(GetCurrentProcessId()) + "\\";
     CreateDirectoryA(folder.c_str(), nullptr);
     app::SetProgramPathForTests(folder + "QUELLOR.EXE");
     std::string path = folder + "QUELLOR.log";
@@ -176,7 +179,10 @@ int main()
     DWORD written = 0;
     WriteFile(file, log.data(), static_cast<DWORD>(log.size()), &written, nullptr);
     CloseHandle(file);
+    size_t logBytes = log.size();
+    std::string().swap(log); // not part of what is measured
 
+    PROCESS_MEMORY_COUNTERS memory{};
     int failures = 0;
     std::vector<double> page, bare;
     double ordinary = 0;
@@ -205,17 +211,16 @@ int main()
         std::printf("rows in the list: %d of %u; last row selectable with its texts: %s\n", count,
                     static_cast<unsigned>(kEntries), lastOk ? "yes" : "NO");
 
+        // The page's memory, before the comparison list adds its own.
+        memory.cb = sizeof memory;
+        GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
         ordinary = FillOrdinaryList(form, path);
         application.SetMainForm(nullptr);
     }
 
-    PROCESS_MEMORY_COUNTERS memory{};
-    memory.cb = sizeof memory;
-    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
-
     double pageTime = Median(page), bareTime = Median(bare);
     std::printf("log file: %u bytes, %u entries; median of %d runs\n",
-                static_cast<unsigned>(log.size()), static_cast<unsigned>(kEntries), kRuns);
+                static_cast<unsigned>(logBytes), static_cast<unsigned>(kEntries), kRuns);
     std::printf("History Log page filled:           %8.1f ms (best %.1f)\n", pageTime * 1000,
                 *std::min_element(page.begin(), page.end()) * 1000);
     std::printf("read + decode + format, no list:   %8.1f ms (best %.1f)\n", bareTime * 1000,
