@@ -111,6 +111,8 @@ public:
 
     void CreateHistoryPage();
     void pageMainChange(ui::TObject* sender);
+    void lvwLogDblClick(ui::TObject* sender);
+    void btnClearLogFileClick(ui::TObject* sender);
 
     // ---- file-sharing client ad blocker (adblock/) ------------------------------------
     void tmrKazaaTimer(ui::TObject* sender);

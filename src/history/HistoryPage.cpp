@@ -1,9 +1,46 @@
 // The "History Log" page.
+#include "app/Paths.h"
 #include "app/frmMain.h"
+#include "history/LogText.h"
+#include "history/QuellorLogFile.h"
+#include "settings/KillLabels.h"
+#include "settings/QuellorSettings.h"
+
+namespace {
+
+constexpr COLORREF kRed = RGB(255, 0, 0);
+
+// Always beside the running program, whatever the registry's LogFile value says.
+std::string LogFilePath()
+{
+    return app::ProgramFolder() + "QUELLOR.log";
+}
+
+} // namespace
 
 void TfrmMain::CreateHistoryPage()
 {
     grpKillList.Create(tabHistory, "Extermination List", 0, 8, 513, 249);
+    // On the frame line: their background hides the line behind the text.
+    lblKillsToday.Create(grpKillList, "0 Kills Today", 168, 0);
+    lblKillsToday.SetFontColor(kRed);
+    lblKillsTotal.Create(grpKillList, "0 Kills Total", 328, 0);
+    lblKillsTotal.SetFontColor(kRed);
+
+    lvwLog.Create(grpKillList, 8, 24, 497, 185, true);
+    lvwLog.AddColumn("Time", 138);
+    lvwLog.AddColumn("URL", 180);
+    lvwLog.AddColumn("Source", 150);
+    lvwLog.OnDblClick = [this](ui::TObject* s) { lvwLogDblClick(s); };
+
+    // Behind the list: seen only while the list is hidden for loading.
+    lblLoadingHistory.Create(grpKillList, "Loading History ...", 180, 100, 150, 24);
+    lblLoadingHistory.SetFont(-19, false);
+    lblLoadingHistory.SetFontColor(kRed);
+    lblLoadingHistory.SetVisible(false);
+    SetWindowPos(lblLoadingHistory.Handle(), HWND_BOTTOM, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+
     // The log-size box is a setting; the settings page code gives it its behaviour.
     lblMaxLogFileSize.Create(grpKillList, "Maximum Log File Size (KB):", 8, 224, 133, 13);
     txtMaxLogSize.Create(grpKillList, 152, 220, 65, 21, ES_RIGHT);
@@ -13,9 +50,66 @@ void TfrmMain::CreateHistoryPage()
     updnMaxLogSize.SetRange(0, 10000);
     updnMaxLogSize.SetIncrement(100);
     updnMaxLogSize.SetPosition(1000);
+
+    btnClearLogFile.Create(grpKillList, "Clear Log File", 384, 220, 105, 21);
+    btnClearLogFile.OnClick = [this](ui::TObject* s) { btnClearLogFileClick(s); };
 }
 
 void TfrmMain::pageMainChange(ui::TObject*)
 {
-    if (pageMain.ActivePage() == &tabRules) LoadRules();
+    if (pageMain.ActivePage() == &tabRules) {
+        LoadRules();
+        return;
+    }
+    if (pageMain.ActivePage() != &tabHistory) return;
+
+    lvwLog.SetVisible(false);
+    lblLoadingHistory.SetVisible(true);
+    // Whatever fails below, the list comes back: a counter of the wrong type must not
+    // leave the page showing "Loading" for good.
+    struct ShowListAgain {
+        TfrmMain& form;
+        ~ShowListAgain()
+        {
+            form.lvwLog.EndUpdate();
+            form.lvwLog.SetVisible(true);
+            form.lblLoadingHistory.SetVisible(false);
+        }
+    } showListAgain{*this};
+    lvwLog.BeginUpdate();
+
+    {
+        TQuellorSettings settings(false);
+        settings.LoadKillCounters();
+        lblKillsTotal.SetText(KillLabelText(settings.KillsToDate, "  Kills Total"));
+        lblKillsToday.SetText(KillLabelText(settings.KillsToday, "  Kills Today"));
+    }
+    // The loading label and the new counts go on the screen before the file is read.
+    Repaint();
+
+    lvwLog.Clear();
+    TQuellorLogFile log(LogFilePath());
+    history::TLogEntry entry;
+    while (log.ReadNext(entry))
+        lvwLog.AddItem(history::LogRowTexts(entry));
+}
+
+void TfrmMain::lvwLogDblClick(ui::TObject*)
+{
+    int row = lvwLog.SelectedIndex();
+    if (row < 0) return;
+    std::string text = "TIME:  " + lvwLog.ItemText(row, 0) + "\r\n" +
+                       "URL:   " + lvwLog.ItemText(row, 1) + "\r\n" +
+                       "SRC:   " + lvwLog.ItemText(row, 2) + "\r\n";
+    ui::Application().ShowMessageBox(text, ui::Application().Title, MB_OK, Handle());
+}
+
+void TfrmMain::btnClearLogFileClick(ui::TObject*)
+{
+    if (ui::Application().ShowMessageBox("Delete the entire history log file?", "Confirm",
+                                         MB_YESNO | MB_ICONQUESTION, Handle()) != IDYES)
+        return;
+    // The outcome is not examined: a missing or locked file gives no message.
+    DeleteFileA(LogFilePath().c_str());
+    lvwLog.Clear();
 }

@@ -1,0 +1,49 @@
+#include "history/LogEntry.h"
+
+#include <bit>
+#include <cstdint>
+
+namespace history {
+
+namespace {
+
+// The file is little-endian whatever the host is.
+double ReadDouble(const unsigned char* bytes)
+{
+    uint64_t bits = 0;
+    for (int i = 7; i >= 0; --i)
+        bits = bits << 8 | bytes[i];
+    return std::bit_cast<double>(bits);
+}
+
+void ReadText(const unsigned char* field, std::string& text)
+{
+    text.assign(reinterpret_cast<const char*>(field + 1), field[0]);
+}
+
+} // namespace
+
+void DecodeLogEntry(std::span<const unsigned char, kLogEntrySize> record, TLogEntry& entry)
+{
+    entry.Time = ReadDouble(record.data());
+    ReadText(record.data() + 8, entry.URL);
+    ReadText(record.data() + 8 + kTextFieldSize, entry.Source);
+}
+
+std::string TrimRight(std::string_view text)
+{
+    size_t end = text.size();
+    while (end > 0 && static_cast<unsigned char>(text[end - 1]) < 33)
+        --end;
+    return std::string(text.substr(0, end));
+}
+
+bool SplitLogTime(double time, settings::DateTime& when, bool& showTime)
+{
+    // The platform's date calls know no year before 1601.
+    if (!settings::DecodeOleDate(time, when) || when.year < 1601) return false;
+    showTime = when.hour != 0 || when.minute != 0 || when.second != 0;
+    return true;
+}
+
+} // namespace history
