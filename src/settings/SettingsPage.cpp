@@ -1,6 +1,7 @@
 // The "Default Behaviour" page, the log-size box and the window's Ok, Cancel and Apply
 // buttons. The controls are the working copy of the settings that this program acts on;
 // the registry, which the browser helper reads, changes only on Apply or Ok.
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -55,8 +56,8 @@ void TfrmMain::CreateDefaultPage()
                                   8, 84, 317, 17);
 
     grpAlerts.Create(tabDefault, "Audio / Visual Alerts", 0, 136, 329, 121);
-    lblAlert.Create(grpAlerts, "Do the following when a pop-up window has been exterminated:", 8, 24,
-                    302, 13);
+    lblAlert.Create(grpAlerts, "Do the following when a pop-up window has been exterminated:", 8,
+                    24, 302, 13);
     imgAnimateOn.Create(grpAlerts, 256, 40, 32, 32, MainIcon());
     imgAnimateOff.Create(grpAlerts, 257, 40, 32, 32, AlertIcon());
     imgAnimateOff.SetVisible(false);
@@ -126,10 +127,7 @@ void TfrmMain::SettingsRefresh()
 
     updnMaxLogSize.SetPosition(static_cast<int16_t>(settings.MaxLogSize));
     txtMaxLogSize.SetText(std::to_string(settings.MaxLogSize));
-    LastValidMaxLogSize =
-        settings.MaxLogSize < kMinLogSize   ? kMinLogSize
-        : settings.MaxLogSize > kMaxLogSize ? kMaxLogSize
-                                            : settings.MaxLogSize;
+    LastValidMaxLogSize = std::clamp<int>(settings.MaxLogSize, kMinLogSize, kMaxLogSize);
 
     lblKillsTotal.SetText(KillLabelText(settings.KillsToDate, "  Kills Total"));
     lblKillsToday.SetText(KillLabelText(settings.KillsToday, "  Kills Today"));

@@ -13,12 +13,15 @@ namespace {
 using testsupport::PumpUntil;
 using testsupport::TrayPixels;
 
-void Click(ui::TControl& control) { SendMessageA(control.Handle(), BM_CLICK, 0, 0); }
+void Click(ui::TControl& control)
+{
+    SendMessageA(control.Handle(), BM_CLICK, 0, 0);
+}
 
 } // namespace
 
 class AlertsTest : public MainFormTest {
-protected:
+  protected:
     UINT Kill() const { return RegisterWindowMessageA("WM_POPUP_KILLED"); }
 
     // The tray once the shell has drawn our icon and nothing moves any more.
@@ -126,7 +129,8 @@ TEST_F(AlertsTest, ASecondKillDuringTheAnimationStartsItAgainFromStepZero)
     HICON a = form->TrayAlertIcon(), m = form->TrayMainIcon();
     std::vector<HICON> sequence = {a, m, a, m};
     std::vector<HICON> expected(sequence.begin(), sequence.begin() + before);
-    for (HICON icon : {a, m, a, m, m}) expected.push_back(icon);
+    for (HICON icon : {a, m, a, m, m})
+        expected.push_back(icon);
     EXPECT_EQ(icons, expected) << before << " tick(s) before the second kill";
     ASSERT_EQ(sounds.size(), 2u) << "step 0 came twice";
     EXPECT_EQ(sounds[1].first, "C:\\Sounds\\whoosh.wav");
@@ -156,7 +160,7 @@ TEST_F(AlertsTest, OnlyTheKillMessageWithTheVisualAlertTickedAnimates)
 }
 
 class AlertsUnappliedTest : public AlertsTest {
-protected:
+  protected:
     void BeforeCreate() override { settingskey::SetDword("TrayAnimate", 0); }
 };
 
@@ -177,7 +181,8 @@ TEST_F(AlertsUnappliedTest, TheControlsCountAppliedOrNot)
     EXPECT_FALSE(form->tmrSysTrayAnimate.Enabled());
     ASSERT_EQ(sounds.size(), 1u);
     EXPECT_EQ(sounds[0].first, "C:\\typed.wav");
-    EXPECT_EQ(settingskey::Get("TrayAnimate"), (settingskey::Raw{REG_DWORD, settingskey::Dword(0)}));
+    EXPECT_EQ(settingskey::Get("TrayAnimate"),
+              (settingskey::Raw{REG_DWORD, settingskey::Dword(0)}));
 }
 
 TEST_F(AlertsTest, ThePreviewSwapsTheTwoPicturesWhileTheVisualAlertIsTicked)

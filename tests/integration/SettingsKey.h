@@ -31,7 +31,10 @@ inline void PrintTo(const Raw& raw, std::ostream* out)
     }
 }
 
-inline void Clear() { testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kPath); }
+inline void Clear()
+{
+    testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kPath);
+}
 
 inline void Set(const char* name, DWORD type, const std::string& bytes)
 {
@@ -45,31 +48,44 @@ inline void Set(const char* name, DWORD type, const std::string& bytes)
     if (result != ERROR_SUCCESS) throw std::runtime_error(std::string("cannot set ") + name);
 }
 
-inline std::string Dword(DWORD value) { return std::string(reinterpret_cast<char*>(&value), 4); }
-inline std::string Double(double value) { return std::string(reinterpret_cast<char*>(&value), 8); }
+inline std::string Dword(DWORD value)
+{
+    return std::string(reinterpret_cast<char*>(&value), 4);
+}
+inline std::string Double(double value)
+{
+    return std::string(reinterpret_cast<char*>(&value), 8);
+}
 // A REG_SZ as the ANSI interface stores it: the text and its terminating NUL.
-inline std::string Sz(const std::string& text) { return text + '\0'; }
+inline std::string Sz(const std::string& text)
+{
+    return text + '\0';
+}
 
-inline void SetDword(const char* name, DWORD value) { Set(name, REG_DWORD, Dword(value)); }
-inline void SetString(const char* name, const std::string& text) { Set(name, REG_SZ, Sz(text)); }
+inline void SetDword(const char* name, DWORD value)
+{
+    Set(name, REG_DWORD, Dword(value));
+}
+inline void SetString(const char* name, const std::string& text)
+{
+    Set(name, REG_SZ, Sz(text));
+}
 
 // Every value of the key, by name.
 inline std::map<std::string, Raw> All()
 {
     std::map<std::string, Raw> values;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return values;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return values;
     for (DWORD i = 0;; ++i) {
         char name[256] = {};
         DWORD nameSize = sizeof name, type = 0, size = 0;
-        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, nullptr, &size) !=
-            ERROR_SUCCESS)
+        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
             break;
         std::string data(size, '\0');
         nameSize = sizeof name;
-        RegEnumValueA(key, i, name, &nameSize, nullptr, &type,
-                      reinterpret_cast<BYTE*>(data.data()), &size);
+        RegEnumValueA(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                      &size);
         data.resize(size);
         values[name] = {type, data};
     }

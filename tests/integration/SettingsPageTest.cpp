@@ -18,11 +18,15 @@ using settingskey::Sz;
 using testsupport::PumpUntil;
 
 // What a user's click sends: the button toggles itself and tells its parent.
-void Click(ui::TControl& control) { SendMessageA(control.Handle(), BM_CLICK, 0, 0); }
+void Click(ui::TControl& control)
+{
+    SendMessageA(control.Handle(), BM_CLICK, 0, 0);
+}
 
 void Type(ui::TEdit& edit, const std::string& keys)
 {
-    for (char key : keys) SendMessageA(edit.Handle(), WM_CHAR, static_cast<unsigned char>(key), 0);
+    for (char key : keys)
+        SendMessageA(edit.Handle(), WM_CHAR, static_cast<unsigned char>(key), 0);
 }
 
 void ClearBox(ui::TEdit& edit)
@@ -47,7 +51,7 @@ std::string LocaleThousands()
 } // namespace
 
 class SettingsPageTest : public MainFormTest {
-protected:
+  protected:
     // The fourteen boxes with the value each one edits, in the page's order.
     std::vector<std::pair<ui::TCheckBox*, const char*>> Boxes()
     {
@@ -98,8 +102,10 @@ TEST_F(SettingsPageTest, RefreshOnAnEmptyRegistry)
     EnsureKillLabels();
     form->SettingsRefresh();
     const std::map<std::string, bool> checked = {
-        {"DefaultNoPopups", true},     {"IgnoreWhenCtrlKey", true},
-        {"BlockFileSharingAds", true}, {"TrayAnimate", true},
+        {"DefaultNoPopups", true},
+        {"IgnoreWhenCtrlKey", true},
+        {"BlockFileSharingAds", true},
+        {"TrayAnimate", true},
     };
     for (auto [box, value] : Boxes())
         EXPECT_EQ(box->Checked(), checked.count(value) > 0) << value;
@@ -124,14 +130,16 @@ TEST_F(SettingsPageTest, RefreshShowsWhatIsStored)
         return box == &form->chkKillPopups || box == &form->chkAllowPopups ||
                box == &form->chkBlockFileSharingAds || box == &form->chkVisualAlert;
     };
-    for (auto [box, value] : Boxes()) settingskey::SetDword(value, checkedByDefault(box) ? 0 : 1);
+    for (auto [box, value] : Boxes())
+        settingskey::SetDword(value, checkedByDefault(box) ? 0 : 1);
     settingskey::SetString("SoundFile", "C:\\Sounds\\whoosh.wav");
     settingskey::SetDword("MaxLogSize", 2500);
     settingskey::SetDword("KillsToDate", 1234567);
     settingskey::SetDword("KillsToday", 12);
     ShowWindow();
 
-    for (auto [box, value] : Boxes()) EXPECT_EQ(box->Checked(), !checkedByDefault(box)) << value;
+    for (auto [box, value] : Boxes())
+        EXPECT_EQ(box->Checked(), !checkedByDefault(box)) << value;
     EXPECT_EQ(form->txtAudioAlert.Text(), "C:\\Sounds\\whoosh.wav");
     ExpectSoundFileEnabled(true);
     EXPECT_EQ(form->txtMaxLogSize.Text(), "2500");
@@ -147,7 +155,7 @@ TEST_F(SettingsPageTest, RefreshShowsWhatIsStored)
 }
 
 class SettingsPageStartTest : public SettingsPageTest {
-protected:
+  protected:
     void BeforeCreate() override { settingskey::SetDword("TrayAnimate", 0); }
 };
 
@@ -222,11 +230,9 @@ TEST_F(SettingsPageTest, TheLogSizeBoxTakesDigitsAndBackspaceOnly)
         std::string keys;
         const char* text;
     } cases[] = {
-        {"12a3", "123"},
-        {"12\b4", "14"},
-        {"-5 +6.7", "567"},
-        {"9\x16", "9"},     // Ctrl+V as a character
-        {"\x03\x18\x1a", ""}, // Ctrl+C, Ctrl+X, Ctrl+Z
+        {"12a3", "123"},      {"12\b4", "14"},
+        {"-5 +6.7", "567"},   {"9\x16", "9"}, // Ctrl+V as a character
+        {"\x03\x18\x1a", ""},                 // Ctrl+C, Ctrl+X, Ctrl+Z
     };
     for (const auto& c : cases) {
         ClearBox(form->txtMaxLogSize);
@@ -253,7 +259,8 @@ TEST_F(SettingsPageTest, ArrowsStepByAHundredWithinTheRangeWithoutWrapping)
     };
     for (const auto& c : cases) {
         form->txtMaxLogSize.SetText(c.start);
-        for (int i = 0; i < c.presses; ++i) PressKey(form->txtMaxLogSize, c.key);
+        for (int i = 0; i < c.presses; ++i)
+            PressKey(form->txtMaxLogSize, c.key);
         EXPECT_EQ(form->txtMaxLogSize.Text(), c.text) << c.start << " " << c.presses;
     }
     // A click on the upper arrow.
@@ -403,7 +410,7 @@ TEST_F(SettingsPageTest, ALoadErrorDuringRefreshLeavesTheControlsAndShowsTheMess
 }
 
 class SettingsPageBadStartTest : public SettingsPageTest {
-protected:
+  protected:
     void BeforeCreate() override { settingskey::Set("KillDate", REG_BINARY, Dword(1)); }
 };
 

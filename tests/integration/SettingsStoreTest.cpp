@@ -2,6 +2,7 @@
 // the three errors, and what Save and StoreFilePaths write and leave alone.
 #include <gtest/gtest.h>
 #include <windows.h>
+// after <windows.h>
 #include <sddl.h>
 
 #include <atomic>
@@ -21,8 +22,14 @@ using settingskey::Dword;
 using settingskey::Raw;
 using settingskey::Sz;
 
-std::string Text(bool value) { return value ? "true" : "false"; }
-std::string Text(int32_t value) { return std::to_string(value); }
+std::string Text(bool value)
+{
+    return value ? "true" : "false";
+}
+std::string Text(int32_t value)
+{
+    return std::to_string(value);
+}
 std::string Text(double value)
 {
     std::ostringstream out;
@@ -30,7 +37,10 @@ std::string Text(double value)
     out << value;
     return out.str();
 }
-std::string Text(const std::string& value) { return value; }
+std::string Text(const std::string& value)
+{
+    return value;
+}
 
 // Every member but LoadedAt, by value name.
 std::map<std::string, std::string> Members(const TQuellorSettings& s)
@@ -99,22 +109,25 @@ const std::vector<Value>& Values()
 std::map<std::string, std::string> Defaults()
 {
     std::map<std::string, std::string> members;
-    for (const Value& v : Values()) members[v.name] = v.byDefault;
+    for (const Value& v : Values())
+        members[v.name] = v.byDefault;
     return members;
 }
 
 void StoreAllNonDefault()
 {
-    for (const Value& v : Values()) settingskey::Set(v.name, v.stored.type, v.stored.bytes);
+    for (const Value& v : Values())
+        settingskey::Set(v.name, v.stored.type, v.stored.bytes);
 }
 
 // The order in which Save writes.
 const std::vector<std::string> kSaveOrder = {
-    "LastChange",        "DefaultNoPopups",   "IgnoreWhenCtrlKey",   "BlockAds",
-    "BlockFileSharingAds", "TrayAnimate",     "PlaySound",           "SoundFile",
-    "DisableTheater",    "DisableFullScreen", "SilentMode",          "AlwaysAllowRezize",
-    "AlwaysShowToolBar", "AlwaysShowStatusBar", "AlwaysShowAddressBar", "AlwaysShowMenuBar",
-    "MaxLogSize",
+    "LastChange",        "DefaultNoPopups",     "IgnoreWhenCtrlKey",
+    "BlockAds",          "BlockFileSharingAds", "TrayAnimate",
+    "PlaySound",         "SoundFile",           "DisableTheater",
+    "DisableFullScreen", "SilentMode",          "AlwaysAllowRezize",
+    "AlwaysShowToolBar", "AlwaysShowStatusBar", "AlwaysShowAddressBar",
+    "AlwaysShowMenuBar", "MaxLogSize",
 };
 
 std::string LoadError(TQuellorSettings& settings)
@@ -131,12 +144,12 @@ std::string LoadError(TQuellorSettings& settings)
 void SetKeyDacl(const char* sddl)
 {
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, settingskey::kPath, 0, READ_CONTROL | WRITE_DAC,
-                            &key),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_CURRENT_USER, settingskey::kPath, 0, READ_CONTROL | WRITE_DAC, &key),
+        ERROR_SUCCESS);
     PSECURITY_DESCRIPTOR sd = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd,
-                                                                     nullptr));
+    ASSERT_TRUE(
+        ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr));
     EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
     LocalFree(sd);
     RegCloseKey(key);
@@ -145,7 +158,7 @@ void SetKeyDacl(const char* sddl)
 } // namespace
 
 class SettingsStoreTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { settingskey::Clear(); }
     void TearDown() override { settingskey::Clear(); }
 };
@@ -183,7 +196,8 @@ TEST_F(SettingsStoreTest, StoredValuesAreReadWithTheirEncodings)
         {"SoundFile", {REG_SZ, std::string("abc\0def\0", 8)}, "abc"}, // cut at the NUL
         {"SoundFile", {REG_SZ, ""}, ""},                              // no data at all
         {"SoundFile", {REG_SZ, "no terminator"}, "no terminator"},
-        {"LogFile", {REG_SZ, Sz("C:\\Program Files\\Quellor\\QUELLOR.log")},
+        {"LogFile",
+         {REG_SZ, Sz("C:\\Program Files\\Quellor\\QUELLOR.log")},
          "C:\\Program Files\\Quellor\\QUELLOR.log"},
         {"RuleFile", {REG_SZ, Sz("C:\\caf\xE9\\QUELLOR.rul")}, "C:\\caf\xE9\\QUELLOR.rul"},
     };
@@ -201,7 +215,8 @@ TEST_F(SettingsStoreTest, StoredValuesAreReadWithTheirEncodings)
     // Every value at once, the first start's two paths among them.
     StoreAllNonDefault();
     TQuellorSettings settings(true);
-    for (const Value& v : Values()) EXPECT_EQ(Members(settings)[v.name], v.loaded) << v.name;
+    for (const Value& v : Values())
+        EXPECT_EQ(Members(settings)[v.name], v.loaded) << v.name;
 }
 
 TEST_F(SettingsStoreTest, BadDataStopsLoadAtThatValueWithItsError)
@@ -215,9 +230,11 @@ TEST_F(SettingsStoreTest, BadDataStopsLoadAtThatValueWithItsError)
         {"IgnoreWhenCtrlKey", {REG_BINARY, Dword(1)}, "Invalid data type for 'IgnoreWhenCtrlKey'"},
         {"TrayAnimate", {REG_SZ, Sz("a string too long")}, "Failed to get data for 'TrayAnimate'"},
         {"SoundFile", {REG_DWORD, Dword(1)}, "Invalid data type for 'SoundFile'"},
-        {"SoundFile", {REG_MULTI_SZ, std::string("a\0b\0\0", 5)},
+        {"SoundFile",
+         {REG_MULTI_SZ, std::string("a\0b\0\0", 5)},
          "Invalid data type for 'SoundFile'"},
-        {"AlwaysAllowRezize", {REG_DWORD, std::string(8, '\1')},
+        {"AlwaysAllowRezize",
+         {REG_DWORD, std::string(8, '\1')},
          "Failed to get data for 'AlwaysAllowRezize'"},
         {"KillsToday", {REG_QWORD, std::string(8, '\0')}, "Failed to get data for 'KillsToday'"},
         {"KillDate", {REG_BINARY, Dword(1)}, "Invalid data type for 'KillDate'"},
@@ -258,7 +275,7 @@ TEST_F(SettingsStoreTest, BadDataStopsLoadAtThatValueWithItsError)
 TEST_F(SettingsStoreTest, KillCountersAreReadAloneAndFailTheSameWay)
 {
     StoreAllNonDefault();
-    settingskey::Set("KillDate", REG_BINARY, Dword(1)); // Load would fail here
+    settingskey::Set("KillDate", REG_BINARY, Dword(1));   // Load would fail here
     settingskey::Set("DefaultNoPopups", REG_SZ, Sz("0")); // and here, first
 
     TQuellorSettings settings(false);
@@ -306,7 +323,8 @@ TEST_F(SettingsStoreTest, SaveWritesLastChangeAndTheSixteenSettingsOnly)
 
     for (bool keyExisted : {false, true}) {
         if (keyExisted)
-            for (const auto& [name, raw] : others) settingskey::Set(name.c_str(), raw.type, raw.bytes);
+            for (const auto& [name, raw] : others)
+                settingskey::Set(name.c_str(), raw.type, raw.bytes);
         double before = NowAsOleDate();
         settings.Save();
         double after = NowAsOleDate();
@@ -450,7 +468,8 @@ TEST_F(SettingsStoreTest, ARefusedWriteStopsSaveAtThatValue)
             swapped = readOnly == saving; // Save closes it when it ends
             if (!swapped && readOnly) RegCloseKey(readOnly);
         });
-        while (!ready) Sleep(1);
+        while (!ready)
+            Sleep(1);
         // Save's key gets the lowest free handle number: find it out beforehand.
         HKEY probe = nullptr;
         RegOpenKeyExA(HKEY_CURRENT_USER, settingskey::kPath, 0, KEY_READ, &probe);
@@ -472,12 +491,14 @@ TEST_F(SettingsStoreTest, ARefusedWriteStopsSaveAtThatValue)
         // Save's order is stored with its new data, nothing after it.
         std::map<std::string, Raw> stored = settingskey::All();
         size_t missing = 0;
-        while (missing < kSaveOrder.size() && stored.count(kSaveOrder[missing])) ++missing;
+        while (missing < kSaveOrder.size() && stored.count(kSaveOrder[missing]))
+            ++missing;
         ASSERT_LT(missing, kSaveOrder.size()) << "Save wrote everything: " << error;
         EXPECT_GT(missing, 6u) << "refused only after PlaySound was written";
         EXPECT_EQ(error, "Failed to set data for '" + kSaveOrder[missing] + "'");
         for (size_t i = missing; i < kSaveOrder.size(); ++i)
-            EXPECT_EQ(stored.count(kSaveOrder[i]), 0u) << kSaveOrder[i] << " written after " << error;
+            EXPECT_EQ(stored.count(kSaveOrder[i]), 0u)
+                << kSaveOrder[i] << " written after " << error;
         EXPECT_EQ(stored["BlockAds"], (Raw{REG_DWORD, Dword(1)}));
         EXPECT_EQ(stored["KillsToDate"], (Raw{REG_DWORD, Dword(9)}));
     }

@@ -33,5 +33,6 @@ TEST(LogSizeText, NumbersAreClampedIntoTheRangeAndEverythingElseIsNoNumber)
         {"0x10", std::nullopt},
         {"--1", std::nullopt},
     };
-    for (const auto& c : cases) EXPECT_EQ(LogSizeFromText(c.text, 0, 10000), c.size) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(LogSizeFromText(c.text, 0, 10000), c.size) << c.text;
 }

@@ -54,7 +54,7 @@ double LocalNow()
 }
 
 class Key {
-public:
+  public:
     Key()
     {
         if (RegCreateKeyExA(HKEY_CURRENT_USER, contract::kSettingsKey, 0, nullptr,
@@ -74,8 +74,8 @@ public:
     {
         int32_t value = 0;
         DWORD type = 0, size = sizeof value;
-        if (RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                             &size) != ERROR_SUCCESS ||
+        if (RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+                ERROR_SUCCESS ||
             type != REG_DWORD || size != sizeof value)
             return fallback;
         return value;
@@ -84,8 +84,8 @@ public:
     {
         double value = 0;
         DWORD type = 0, size = sizeof value;
-        if (RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                             &size) != ERROR_SUCCESS ||
+        if (RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+                ERROR_SUCCESS ||
             type != REG_BINARY || size != sizeof value)
             return 0;
         return value;
@@ -94,8 +94,8 @@ public:
     {
         char buffer[MAX_PATH * 4] = {};
         DWORD type = 0, size = sizeof buffer - 1;
-        if (RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
-                             &size) != ERROR_SUCCESS ||
+        if (RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+                ERROR_SUCCESS ||
             (type != REG_SZ && type != REG_EXPAND_SZ))
             return {};
         return buffer;
@@ -111,7 +111,7 @@ public:
                               sizeof value) == ERROR_SUCCESS;
     }
 
-private:
+  private:
     HKEY key_ = nullptr;
 };
 
@@ -144,9 +144,9 @@ bool WriteAt(HANDLE file, uint64_t offset, const char* data, DWORD size)
 // kilobytes. A limit too small for one record leaves the file empty.
 bool AppendToLog(const std::string& path, int32_t maxKb, const std::vector<char>& record)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool ok = true;
     LARGE_INTEGER size{};
@@ -278,7 +278,8 @@ int main(int argc, char** argv)
     UINT killMessage = RegisterWindowMessageA(contract::kKillMessageName);
     if (options.waitMs > 0 && QuellorWindows().empty()) {
         DWORD start = GetTickCount();
-        while (QuellorWindows().empty() && GetTickCount() - start < options.waitMs) Sleep(100);
+        while (QuellorWindows().empty() && GetTickCount() - start < options.waitMs)
+            Sleep(100);
         // The window exists before the program has finished starting (paths stored, kill
         // message registered): give it a moment.
         Sleep(1500);
