@@ -6,7 +6,7 @@ JOBS    ?= 2
 ARGS    ?=
 DISPLAYED := scripts/with-display.sh $(PREFIX)
 
-.PHONY: all deps build native prefix run test bench clean
+.PHONY: all deps build native prefix run demo test bench clean
 
 all: build
 
@@ -29,6 +29,10 @@ prefix: deps
 
 run: build prefix
 	@$(DISPLAYED) wine $(BUILD)/Quellor/QUELLOR.EXE $(ARGS)
+
+# Starts Quellor and reports a few kills to it (tools/popupkill): the tray icon flashes.
+demo: build prefix
+	@$(DISPLAYED) scripts/demo.sh $(CURDIR)/$(BUILD)
 
 test: native build prefix
 	@cd $(NATIVE) && ctest --output-on-failure

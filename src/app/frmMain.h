@@ -61,6 +61,12 @@ public:
     void mnuTrayItemClick(ui::TObject* sender);
 
     // ---- kill notification and alerts (app/Alerts.cpp) --------------------------------
+    // The number of "WM_POPUP_KILLED"; 0 until start-up registers it, and then no
+    // message counts as a kill.
+    UINT KillMessage = 0;
+    // Step of the tray animation, 0 to 4.
+    int AnimationStep = 0;
+
     void RegisterKillMessage();
     void KillNotification(UINT msg);
     void tmrSysTrayAnimateTimer(ui::TObject* sender);
@@ -80,11 +86,17 @@ public:
     ui::TLabel lblMaxLogFileSize;
     ui::TEdit txtMaxLogSize;
     ui::TUpDown updnMaxLogSize;
+    // The last log size the box showed as a valid number: what Apply keeps when the
+    // box holds no number at all.
+    int LastValidMaxLogSize = 1000;
 
     void CreateDefaultPage();
     void StoreFilePaths(const std::string& logPath, const std::string& rulePath);
     void SettingsRefresh();
     void SettingsApply();
+    void SettingChanged(ui::TObject* sender);
+    void AllowNumbersOnly(ui::TObject* sender, char& key);
+    void btnAudioAlertClick(ui::TObject* sender);
     void btnOkClick(ui::TObject* sender);
     void btnCancelClick(ui::TObject* sender);
     void btnApplyClick(ui::TObject* sender);

@@ -1,6 +1,47 @@
-// The "Default Behaviour" page and the window's Ok, Cancel and Apply buttons.
+// The "Default Behaviour" page, the log-size box and the window's Ok, Cancel and Apply
+// buttons. The controls are the working copy of the settings that this program acts on;
+// the registry, which the browser helper reads, changes only on Apply or Ok.
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "app/Paths.h"
+#include "app/Sound.h"
 #include "app/frmMain.h"
+#include "settings/KillLabels.h"
+#include "settings/LogSizeText.h"
 #include "settings/QuellorSettings.h"
+
+namespace {
+
+constexpr int kMinLogSize = 0;
+constexpr int kMaxLogSize = 10000;
+
+// A disabled sound file box is greyed like the dialog behind it.
+void EnableSoundFile(TfrmMain& form, bool enabled)
+{
+    form.txtAudioAlert.SetEnabled(enabled);
+    form.txtAudioAlert.SetColor(enabled ? COLOR_WINDOW : COLOR_BTNFACE);
+    form.btnAudioAlert.SetEnabled(enabled);
+}
+
+// The preview runs exactly while the visual alert is ticked and rests on the normal icon.
+void SetPreview(TfrmMain& form, bool running)
+{
+    form.tmrAnimate.SetEnabled(running);
+    form.imgAnimateOn.SetVisible(true);
+    form.imgAnimateOff.SetVisible(false);
+}
+
+// Everything up to and including the last backslash or colon.
+std::string FolderOf(const std::string& path)
+{
+    size_t end = path.find_last_of("\\:");
+    return end == std::string::npos ? std::string() : path.substr(0, end + 1);
+}
+
+} // namespace
 
 void TfrmMain::CreateDefaultPage()
 {
@@ -15,8 +56,8 @@ void TfrmMain::CreateDefaultPage()
                                   8, 84, 317, 17);
 
     grpAlerts.Create(tabDefault, "Audio / Visual Alerts", 0, 136, 329, 121);
-    lblAlert.Create(grpAlerts, "Do the following when a pop-up window has been exterminated:", 8, 24,
-                    302, 13);
+    lblAlert.Create(grpAlerts, "Do the following when a pop-up window has been exterminated:", 8,
+                    24, 302, 13);
     imgAnimateOn.Create(grpAlerts, 256, 40, 32, 32, MainIcon());
     imgAnimateOff.Create(grpAlerts, 257, 40, 32, 32, AlertIcon());
     imgAnimateOff.SetVisible(false);
@@ -35,6 +76,22 @@ void TfrmMain::CreateDefaultPage()
     chkShowStatusBar.Create(grpBrowserOptions, "Always Show Status Bar", 8, 144, 145, 17);
     chkShowAddressBar.Create(grpBrowserOptions, "Always Show Address Bar", 8, 168, 150, 17);
     chkShowMenuBar.Create(grpBrowserOptions, "Always Show Menu Bar", 8, 192, 129, 17);
+
+    auto changed = [this](ui::TObject* sender) { SettingChanged(sender); };
+    for (ui::TCheckBox* box :
+         {&chkKillPopups, &chkAllowPopups, &chkBlockAds, &chkBlockFileSharingAds, &chkVisualAlert,
+          &chkAudioAlert, &chkDisableTheaterMode, &chkDisableFullScreen, &chkRunSilent,
+          &chkAllowResizing, &chkShowToolBar, &chkShowStatusBar, &chkShowAddressBar,
+          &chkShowMenuBar})
+        box->OnClick = changed;
+    txtAudioAlert.OnChange = changed;
+    btnAudioAlert.OnClick = [this](ui::TObject* sender) { btnAudioAlertClick(sender); };
+    // The log-size box is made with the History Log page, after this one; its events are
+    // ours all the same and take effect once it exists.
+    txtMaxLogSize.OnChange = changed;
+    txtMaxLogSize.OnKeyPress = [this](ui::TObject* sender, char& key) {
+        AllowNumbersOnly(sender, key);
+    };
 }
 
 void TfrmMain::StoreFilePaths(const std::string& logPath, const std::string& rulePath)
@@ -45,11 +102,110 @@ void TfrmMain::StoreFilePaths(const std::string& logPath, const std::string& rul
 
 void TfrmMain::SettingsRefresh()
 {
+    // A load error ends the refresh here, before any control is touched.
+    TQuellorSettings settings(true);
     TrayIconSetTip();
+
+    chkKillPopups.SetChecked(settings.DefaultNoPopups);
+    chkAllowPopups.SetChecked(settings.IgnoreWhenCtrlKey);
+    chkBlockAds.SetChecked(settings.BlockAds);
+    chkBlockFileSharingAds.SetChecked(settings.BlockFileSharingAds);
+    chkVisualAlert.SetChecked(settings.TrayAnimate);
+    chkAudioAlert.SetChecked(settings.PlaySound);
+
+    EnableSoundFile(*this, settings.PlaySound);
+    txtAudioAlert.SetText(settings.SoundFile);
+
+    chkDisableTheaterMode.SetChecked(settings.DisableTheater);
+    chkDisableFullScreen.SetChecked(settings.DisableFullScreen);
+    chkRunSilent.SetChecked(settings.SilentMode);
+    chkAllowResizing.SetChecked(settings.AlwaysAllowRezize);
+    chkShowToolBar.SetChecked(settings.AlwaysShowToolBar);
+    chkShowStatusBar.SetChecked(settings.AlwaysShowStatusBar);
+    chkShowAddressBar.SetChecked(settings.AlwaysShowAddressBar);
+    chkShowMenuBar.SetChecked(settings.AlwaysShowMenuBar);
+
+    updnMaxLogSize.SetPosition(static_cast<int16_t>(settings.MaxLogSize));
+    txtMaxLogSize.SetText(std::to_string(settings.MaxLogSize));
+    LastValidMaxLogSize = std::clamp<int>(settings.MaxLogSize, kMinLogSize, kMaxLogSize);
+
+    lblKillsTotal.SetText(KillLabelText(settings.KillsToDate, "  Kills Total"));
+    lblKillsToday.SetText(KillLabelText(settings.KillsToday, "  Kills Today"));
+
+    // Setting a box to the state it already has raises no click, so the preview is put
+    // in step with the box here as well.
+    SetPreview(*this, chkVisualAlert.Checked());
     btnApply.SetEnabled(false);
 }
 
-void TfrmMain::SettingsApply() { btnApply.SetEnabled(false); }
+void TfrmMain::SettingsApply()
+{
+    TQuellorSettings settings(false);
+    settings.DefaultNoPopups = chkKillPopups.Checked();
+    settings.IgnoreWhenCtrlKey = chkAllowPopups.Checked();
+    settings.BlockAds = chkBlockAds.Checked();
+    settings.BlockFileSharingAds = chkBlockFileSharingAds.Checked();
+    settings.TrayAnimate = chkVisualAlert.Checked();
+    settings.PlaySound = chkAudioAlert.Checked();
+    settings.SoundFile = txtAudioAlert.Text();
+    settings.DisableTheater = chkDisableTheaterMode.Checked();
+    settings.DisableFullScreen = chkDisableFullScreen.Checked();
+    settings.SilentMode = chkRunSilent.Checked();
+    settings.AlwaysAllowRezize = chkAllowResizing.Checked();
+    settings.AlwaysShowToolBar = chkShowToolBar.Checked();
+    settings.AlwaysShowStatusBar = chkShowStatusBar.Checked();
+    settings.AlwaysShowAddressBar = chkShowAddressBar.Checked();
+    settings.AlwaysShowMenuBar = chkShowMenuBar.Checked();
+    // A number outside the arrows' range is clamped into it; a box that holds no number
+    // keeps the last size it showed, rather than the 0 the arrows would report for it.
+    settings.MaxLogSize = settings::LogSizeFromText(txtMaxLogSize.Text(), kMinLogSize, kMaxLogSize)
+                              .value_or(LastValidMaxLogSize);
+    settings.Save();
+
+    // Show what was stored.
+    std::string stored = std::to_string(settings.MaxLogSize);
+    if (txtMaxLogSize.Text() != stored) {
+        updnMaxLogSize.SetPosition(settings.MaxLogSize);
+        txtMaxLogSize.SetText(stored);
+    }
+    LastValidMaxLogSize = settings.MaxLogSize;
+    btnApply.SetEnabled(false);
+}
+
+void TfrmMain::SettingChanged(ui::TObject* sender)
+{
+    btnApply.SetEnabled(true);
+    if (sender == &chkAudioAlert) {
+        EnableSoundFile(*this, chkAudioAlert.Checked());
+    } else if (sender == &chkVisualAlert) {
+        SetPreview(*this, chkVisualAlert.Checked());
+    } else if (sender == &txtMaxLogSize) {
+        std::optional<int> size =
+            settings::LogSizeFromText(txtMaxLogSize.Text(), INT32_MIN, INT32_MAX);
+        if (size && *size >= kMinLogSize && *size <= kMaxLogSize) LastValidMaxLogSize = *size;
+    }
+}
+
+void TfrmMain::AllowNumbersOnly(ui::TObject*, char& key)
+{
+    if (key != '\b' && (key < '0' || key > '9')) key = 0;
+}
+
+void TfrmMain::btnAudioAlertClick(ui::TObject*)
+{
+    std::string current = txtAudioAlert.Text();
+    std::string folder = FolderOf(current);
+    dlgFileOpen.InitialDir = folder.empty() ? app::ProgramFolder() : folder;
+    dlgFileOpen.Filter = "Sound files (*.wav)|*.WAV";
+    dlgFileOpen.Title = "Select Audio Alert File";
+    // A name left from the last pick would take the dialog to its folder instead.
+    dlgFileOpen.FileName.clear();
+    if (!dlgFileOpen.Execute(Handle())) return;
+
+    txtAudioAlert.SetText(dlgFileOpen.FileName);
+    btnApply.SetEnabled(true);
+    app::PlaySoundFile(dlgFileOpen.FileName, SND_FILENAME | SND_ASYNC);
+}
 
 void TfrmMain::btnApplyClick(ui::TObject*)
 {

@@ -2,6 +2,7 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
 
@@ -94,5 +95,32 @@ void PumpFor(DWORD ms)
 }
 
 void DeleteKeyTree(HKEY root, const std::string& path) { SHDeleteKeyA(root, path.c_str()); }
+
+std::vector<DWORD> TrayPixels()
+{
+    HWND tray = FindWindowA("Shell_TrayWnd", nullptr);
+    if (!tray || !IsWindowVisible(tray)) return {};
+    RECT r{};
+    GetWindowRect(tray, &r);
+    int h = r.bottom - r.top;
+    int w = std::min<int>(r.right - r.left, 256);
+    if (w <= 0 || h <= 0) return {};
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, screen, r.right - w, r.top, SRCCOPY);
+    const auto* pixels = static_cast<const DWORD*>(bits);
+    std::vector<DWORD> copy(pixels, pixels + static_cast<size_t>(w) * h);
+    for (DWORD& pixel : copy) pixel &= 0xFFFFFF;
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return copy;
+}
 
 } // namespace testsupport

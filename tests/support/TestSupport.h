@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -23,5 +24,9 @@ void PumpFor(DWORD ms);
 
 // Deletes a registry key and everything below it.
 void DeleteKeyTree(HKEY root, const std::string& path);
+
+// The pixels of the right end of the taskbar, where Wine's desktop draws the tray icons;
+// empty when there is no taskbar. Two equal captures show the same icons.
+std::vector<DWORD> TrayPixels();
 
 } // namespace testsupport

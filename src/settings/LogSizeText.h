@@ -1,0 +1,12 @@
+#pragma once
+// What the text of the log-size box stands for. Platform-free.
+#include <optional>
+#include <string>
+
+namespace settings {
+
+// A whole decimal number (blanks around it and one sign allowed) clamped into
+// [low, high]; nothing when the text is not such a number (empty, letters, "12a").
+std::optional<int> LogSizeFromText(const std::string& text, int low, int high);
+
+} // namespace settings
