@@ -73,14 +73,6 @@ class SettingsPageTest : public MainFormTest {
         };
     }
 
-    // The kill labels are the history page's; a build without that page gets stand-ins
-    // in their place so the refresh has somewhere to write.
-    void EnsureKillLabels()
-    {
-        if (!form->lblKillsToday.Handle()) form->lblKillsToday.Create(form->tabHistory, "", 168, 0);
-        if (!form->lblKillsTotal.Handle()) form->lblKillsTotal.Create(form->tabHistory, "", 328, 0);
-    }
-
     // Shows the hidden window, which reloads the page from the registry.
     void ShowWindow()
     {
@@ -99,7 +91,6 @@ class SettingsPageTest : public MainFormTest {
 
 TEST_F(SettingsPageTest, RefreshOnAnEmptyRegistry)
 {
-    EnsureKillLabels();
     form->SettingsRefresh();
     const std::map<std::string, bool> checked = {
         {"DefaultNoPopups", true},
@@ -124,7 +115,6 @@ TEST_F(SettingsPageTest, RefreshOnAnEmptyRegistry)
 
 TEST_F(SettingsPageTest, RefreshShowsWhatIsStored)
 {
-    EnsureKillLabels();
     // Every box the other way round from its default.
     auto checkedByDefault = [&](ui::TCheckBox* box) {
         return box == &form->chkKillPopups || box == &form->chkAllowPopups ||
