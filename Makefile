@@ -6,7 +6,7 @@ JOBS    ?= 2
 ARGS    ?=
 DISPLAYED := scripts/with-display.sh $(PREFIX)
 
-.PHONY: all deps build native prefix run test clean
+.PHONY: all deps build native prefix run test dist clean
 
 all: build
 
@@ -33,6 +33,10 @@ run: build prefix
 test: native build prefix
 	@cd $(NATIVE) && ctest --output-on-failure
 	@$(DISPLAYED) ctest --test-dir $(BUILD)/win --output-on-failure --timeout 120
+
+# The program folder as build/dist/Quellor-<version>.zip and ...-setup.exe (makensis).
+dist: build
+	@cmake --build $(BUILD)/win --target dist
 
 clean:
 	rm -rf $(BUILD)
