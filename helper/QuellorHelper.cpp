@@ -1,7 +1,8 @@
 // Stand-in for the browser helper: registers and unregisters itself as a browser helper
 // object, so that installation and uninstallation have a real library to work with.
-#include <olectl.h>
 #include <windows.h>
+
+#include <olectl.h>
 
 #include "helper_contract/HelperContract.h"
 

@@ -1,7 +1,8 @@
 #include "setup/FolderLocations.h"
 
-#include <shlobj.h>
 #include <windows.h>
+
+#include <shlobj.h>
 
 #include <algorithm>
 

@@ -1,6 +1,7 @@
 // Installation and uninstallation from the command line.
-#include <shlwapi.h>
 #include <windows.h>
+
+#include <shlwapi.h>
 
 #include "app/Paths.h"
 #include "app/frmMain.h"

@@ -1,5 +1,7 @@
 #include "setup/SetupOps.h"
 
+#include <windows.h>
+
 #include <objbase.h>
 #include <objidl.h>
 #include <shlobj.h>

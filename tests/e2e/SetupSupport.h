@@ -1,11 +1,12 @@
 #pragma once
 // What installation leaves behind, read the way the shell and Windows read it:
 // shortcuts through IShellLinkA, the machine's registry, pending deletions at restart.
+#include <windows.h>
+
 #include <objbase.h>
 #include <objidl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <optional>
