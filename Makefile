@@ -6,7 +6,7 @@ JOBS    ?= 2
 ARGS    ?=
 DISPLAYED := scripts/with-display.sh $(PREFIX)
 
-.PHONY: all deps build native prefix run demo test bench clean
+.PHONY: all deps build native prefix run demo test bench dist clean
 
 all: build
 
@@ -41,6 +41,10 @@ test: native build prefix
 # The History Log page's fill time against the bare cost of reading the same log.
 bench: build prefix
 	@$(DISPLAYED) wine $(BUILD)/win/tests/bench/history_bench.exe
+
+# The program folder as build/dist/Quellor-<version>.zip and ...-setup.exe (makensis).
+dist: build
+	@cmake --build $(BUILD)/win --target dist
 
 clean:
 	rm -rf $(BUILD)

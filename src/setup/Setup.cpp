@@ -1,6 +1,123 @@
 // Installation and uninstallation from the command line.
+#include <windows.h>
+
+#include <shlwapi.h>
+
+#include "app/Paths.h"
 #include "app/frmMain.h"
+#include "helper_contract/HelperContract.h"
+#include "setup/FolderLocations.h"
+#include "setup/SetupOps.h"
+#include "ui/Handles.h"
 
-void TfrmMain::Install() {}
+namespace {
 
-void TfrmMain::Uninstall() {}
+const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+std::string ProductName()
+{
+    return ui::Application().Title;
+}
+
+std::string ProgramGroup()
+{
+    return setup::FolderLocations().ProgramsDir + ProductName();
+}
+
+void WriteUninstallValue(HKEY key, const char* name, const std::string& data)
+{
+    if (!key || RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                               static_cast<DWORD>(data.size() + 1)) != ERROR_SUCCESS)
+        throw ui::EQuellorError(std::string("Failed to set data for '") + name + "'");
+}
+
+void WriteUninstallEntry()
+{
+    ui::RegKey key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kUninstallRoot + ProductName()).c_str(), 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.put(),
+                        nullptr) != ERROR_SUCCESS)
+        key.reset();
+    WriteUninstallValue(key.get(), "DisplayName", ProductName());
+    // Quoted: unquoted, a path with blanks would let Windows start C:\Program.exe instead.
+    WriteUninstallValue(key.get(), "UninstallString", "\"" + app::ProgramPath() + "\" -u");
+}
+
+void ScheduleDeletion(const std::string& path)
+{
+    MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+} // namespace
+
+void TfrmMain::Install()
+{
+    ui::TApplication& application = ui::Application();
+    const std::string product = ProductName();
+    const std::string programPath = app::ProgramPath();
+    const std::string folder = app::ProgramFolder();
+
+    if (!setup::RegisterServerDll(app::ChangeFileExt(programPath, ".dll"))) {
+        application.ShowMessageBox(product + " installation FAILED. Unable to register QUELLOR.DLL",
+                                   application.Title, MB_OK);
+        return;
+    }
+    try {
+        const std::string startup = setup::FolderLocations().StartupDir;
+        const std::string group = ProgramGroup();
+        setup::CreateShortcut(product, product, programPath, startup, folder, programPath, 0, "");
+        setup::CreateShortcut(product, product, programPath, group, folder, programPath, 0, "");
+        setup::CreateShortcut(product + " Help", product + " Help",
+                              app::ChangeFileExt(programPath, ".chm"), group, folder, "", 0, "");
+        setup::CreateShortcut("License Agreement", "License Agreement", folder + "license.txt",
+                              group, folder, "", 0, "");
+        WriteUninstallEntry();
+    } catch (const std::exception& e) {
+        // Install reports its own failures and always goes back to the normal start.
+        application.ShowMessageBox(ui::ErrorBoxText(e.what()), application.Title,
+                                   MB_OK | MB_ICONERROR);
+        return;
+    } catch (...) {
+        application.ShowMessageBox(ui::ErrorBoxText("Unexpected error"), application.Title,
+                                   MB_OK | MB_ICONERROR);
+        return;
+    }
+    application.ShowMessageBox(product + " has been successfully installed and is now running.",
+                               application.Title, MB_OK);
+}
+
+void TfrmMain::Uninstall()
+{
+    ui::TApplication& application = ui::Application();
+    const std::string product = ProductName();
+    const std::string folder = app::ProgramFolder();
+    const std::string group = ProgramGroup();
+
+    if (application.ShowMessageBox("Do you wish to completely uninstall " + product, "Confirm",
+                                   MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1) != IDYES)
+        return;
+
+    DeleteFileA((setup::FolderLocations().StartupDir + product + ".lnk").c_str());
+    DeleteFileA((group + "\\" + product + ".lnk").c_str());
+    DeleteFileA((group + "\\" + product + " Help.lnk").c_str());
+    DeleteFileA((group + "\\License Agreement.lnk").c_str());
+    RemoveDirectoryA(group.c_str());
+
+    for (const char* file : {"license.txt", "quellor.chm", "quellor.rul", "quellor.log",
+                             "gunshot.wav", "whoosh.wav", "laser.wav"})
+        DeleteFileA((folder + file).c_str());
+
+    ScheduleDeletion(folder + "quellor.exe");
+    if (!setup::UnregisterServerDll(app::ChangeFileExt(app::ProgramPath(), ".dll"))) {
+        SHDeleteKeyA(HKEY_LOCAL_MACHINE, contract::kHelperKey);
+        application.ShowMessageBox(
+            "Unregister of QUELLOR.DLL failed. The file will be removed after reboot.",
+            application.Title, MB_OK);
+    }
+    ScheduleDeletion(folder + "quellor.dll");
+    ScheduleDeletion(folder);
+    SHDeleteKeyA(HKEY_LOCAL_MACHINE, (kUninstallRoot + product).c_str());
+
+    application.ShowMessageBox(product + " has been successfully uninstalled.",
+                               "Uninstall Completed", MB_OK | MB_ICONINFORMATION, nullptr);
+}

@@ -1,0 +1,149 @@
+#include "setup/SetupOps.h"
+
+#include <windows.h>
+
+#include <objbase.h>
+#include <objidl.h>
+#include <shlobj.h>
+#include <wrl/client.h>
+
+#include <cstdio>
+
+#include "ui/Application.h"
+#include "ui/Handles.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace setup {
+
+namespace {
+
+bool FileExists(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool HasDllExtension(const std::string& path)
+{
+    size_t dot = path.find_last_of('.');
+    size_t slash = path.find_last_of("\\/:");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
+    std::string extension = path.substr(dot);
+    CharLowerBuffA(extension.data(), static_cast<DWORD>(extension.size()));
+    return extension == ".dll";
+}
+
+bool CallServerEntry(const std::string& path, const char* entry)
+{
+    if (!FileExists(path) || !HasDllExtension(path)) return false;
+    ui::Module library(LoadLibraryA(path.c_str()));
+    if (!library) return false;
+    using ServerEntry = HRESULT(STDAPICALLTYPE*)();
+    auto call = reinterpret_cast<ServerEntry>(
+        reinterpret_cast<void*>(GetProcAddress(library.get(), entry)));
+    if (!call) return false;
+    call();
+    return true;
+}
+
+void Check(HRESULT hr)
+{
+    if (FAILED(hr)) throw ui::EQuellorError(SystemErrorText(hr));
+}
+
+// Balances a successful CoInitialize; a failed one must not be undone.
+class ComScope {
+  public:
+    ComScope() { Check(CoInitialize(nullptr)); }
+    ~ComScope() { CoUninitialize(); }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+};
+
+} // namespace
+
+bool RegisterServerDll(const std::string& path)
+{
+    return CallServerEntry(path, "DllRegisterServer");
+}
+
+bool UnregisterServerDll(const std::string& path)
+{
+    return CallServerEntry(path, "DllUnregisterServer");
+}
+
+std::string SystemErrorText(HRESULT hr)
+{
+    char* text = nullptr;
+    DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message;
+    if (length && text) message.assign(text, length);
+    if (text) LocalFree(text);
+    while (!message.empty() &&
+           (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+    if (message.empty()) {
+        char fallback[64];
+        std::snprintf(fallback, sizeof fallback, "System error 0x%08lX",
+                      static_cast<unsigned long>(hr));
+        message = fallback;
+    }
+    return message;
+}
+
+bool ForceDirectories(const std::string& folder)
+{
+    std::string path = folder;
+    while (path.size() > 3 && (path.back() == '\\' || path.back() == '/'))
+        path.pop_back();
+    if (path.empty()) return false;
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    size_t slash = path.find_last_of("\\/");
+    // A drive root or a bare name has no parent to make first.
+    if (slash != std::string::npos && slash > 0 && path[slash - 1] != ':' &&
+        !ForceDirectories(path.substr(0, slash)))
+        return false;
+    return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool CreateShortcut(const std::string& name, const std::string& description,
+                    const std::string& target, const std::string& folder,
+                    const std::string& workingFolder, const std::string& iconFile, int iconIndex,
+                    const std::string& arguments)
+{
+    if (folder.empty()) throw ui::EQuellorError("Unable to create directory");
+    // A folder that cannot be made shows up as the failure of the save below.
+    ForceDirectories(folder);
+
+    ComScope com;
+    ComPtr<IShellLinkA> link;
+    Check(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                           reinterpret_cast<void**>(link.GetAddressOf())));
+    ComPtr<IPersistFile> file;
+    Check(link.As(&file));
+    Check(link->SetPath(target.c_str()));
+    Check(link->SetDescription(description.c_str()));
+    Check(link->SetWorkingDirectory(workingFolder.c_str()));
+    Check(link->SetArguments(arguments.c_str()));
+    if (!iconFile.empty()) Check(link->SetIconLocation(iconFile.c_str(), iconIndex));
+
+    std::string path = folder;
+    if (path.back() != '\\') path += '\\';
+    path += name + ".lnk";
+    wchar_t widePath[260];
+    if (!MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath, 260)) {
+        DWORD error = GetLastError();
+        // "Buffer too small" would puzzle the user; the name is what is too long.
+        if (error == ERROR_SUCCESS || error == ERROR_INSUFFICIENT_BUFFER)
+            error = ERROR_FILENAME_EXCED_RANGE;
+        Check(HRESULT_FROM_WIN32(error));
+    }
+    Check(file->Save(widePath, TRUE));
+    return true;
+}
+
+} // namespace setup

@@ -1,0 +1,27 @@
+#pragma once
+// The setup operations that installation and uninstallation are made of.
+#include <windows.h>
+
+#include <string>
+
+namespace setup {
+
+// Loads the library and calls its DllRegisterServer (DllUnregisterServer) entry point.
+// True when the entry point was found and called; what it returned is not looked at.
+bool RegisterServerDll(const std::string& path);
+bool UnregisterServerDll(const std::string& path);
+
+// Writes folder\name.lnk, creating the folder first. Every failure is raised as a
+// ui::EQuellorError carrying the system's description of it; true when saved.
+bool CreateShortcut(const std::string& name, const std::string& description,
+                    const std::string& target, const std::string& folder,
+                    const std::string& workingFolder, const std::string& iconFile, int iconIndex,
+                    const std::string& arguments);
+
+// Creates the folder and every missing folder above it; false when it does not exist after.
+bool ForceDirectories(const std::string& folder);
+
+// The system's description of an HRESULT, without the line break it ends with.
+std::string SystemErrorText(HRESULT hr);
+
+} // namespace setup

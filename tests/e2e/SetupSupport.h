@@ -1,0 +1,276 @@
+#pragma once
+// What installation leaves behind, read the way the shell and Windows read it:
+// shortcuts through IShellLinkA, the machine's registry, pending deletions at restart.
+#include <windows.h>
+
+#include <objbase.h>
+#include <objidl.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace setuptest {
+
+inline constexpr char kHelperKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\explorer\\Browser Helper Objects\\"
+    "{2E6E1467-2E6F-424F-B42D-CB3B6995A0A3}";
+inline constexpr char kUninstallKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quellor";
+
+inline std::string Lower(std::string text)
+{
+    CharLowerBuffA(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+inline std::string SpecialFolder(int csidl)
+{
+    char path[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return {};
+    std::string folder = path;
+    if (!folder.empty() && folder.back() != '\\') folder += '\\';
+    return folder;
+}
+
+inline std::string StartupFolder()
+{
+    return SpecialFolder(CSIDL_STARTUP);
+}
+inline std::string ProgramGroup()
+{
+    return SpecialFolder(CSIDL_PROGRAMS) + "Quellor";
+}
+
+struct Shortcut {
+    std::string target, workingFolder, description, arguments, iconFile;
+    int iconIndex = -1;
+};
+
+// Loads a .lnk file as the shell does; nothing when it cannot be loaded.
+inline std::optional<Shortcut> ReadShortcut(const std::string& path)
+{
+    HRESULT init = CoInitialize(nullptr);
+    std::optional<Shortcut> result;
+    IShellLinkA* link = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                   reinterpret_cast<void**>(&link)))) {
+        IPersistFile* file = nullptr;
+        wchar_t wide[MAX_PATH] = {};
+        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+        if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+            SUCCEEDED(file->Load(wide, STGM_READ))) {
+            char buffer[1024] = {};
+            Shortcut s;
+            if (SUCCEEDED(link->GetPath(buffer, sizeof buffer, nullptr, SLGP_RAWPATH)))
+                s.target = buffer;
+            buffer[0] = 0;
+            if (SUCCEEDED(link->GetWorkingDirectory(buffer, sizeof buffer)))
+                s.workingFolder = buffer;
+            buffer[0] = 0;
+            if (SUCCEEDED(link->GetDescription(buffer, sizeof buffer))) s.description = buffer;
+            buffer[0] = 0;
+            if (SUCCEEDED(link->GetArguments(buffer, sizeof buffer))) s.arguments = buffer;
+            buffer[0] = 0;
+            if (SUCCEEDED(link->GetIconLocation(buffer, sizeof buffer, &s.iconIndex)))
+                s.iconFile = buffer;
+            result = s;
+        }
+        if (file) file->Release();
+        link->Release();
+    }
+    if (SUCCEEDED(init)) CoUninitialize();
+    return result;
+}
+
+// The names of the files in a folder, sorted; empty when the folder is missing.
+inline std::vector<std::string> FilesIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+inline bool KeyExists(HKEY root, const std::string& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+inline std::optional<std::string> StringValue(HKEY root, const std::string& path, const char* name)
+{
+    char buffer[2048] = {};
+    DWORD size = sizeof buffer - 1, type = 0;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+    LONG result =
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS || type != REG_SZ) return {};
+    return std::string(buffer);
+}
+
+inline DWORD ValueCount(HKEY root, const std::string& path)
+{
+    HKEY key = nullptr;
+    DWORD values = 0;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                     nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return values;
+}
+
+// PendingFileRenameOperations: pairs of (source, target) in NT form ("\??\C:\..."); an
+// empty target means "delete at restart".
+inline std::vector<std::string> ReadPendingOperations()
+{
+    std::vector<std::string> items;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_READ, &key) != ERROR_SUCCESS)
+        return items;
+    DWORD size = 0, type = 0;
+    std::wstring data;
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, nullptr, &size) ==
+            ERROR_SUCCESS &&
+        type == REG_MULTI_SZ && size > 0) {
+        data.resize(size / sizeof(wchar_t) + 1);
+        RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type,
+                         reinterpret_cast<BYTE*>(data.data()), &size);
+        data.resize(size / sizeof(wchar_t));
+    }
+    RegCloseKey(key);
+    // Strings are separated by one zero; the list ends with two. Empty strings (empty
+    // targets) lie inside the list, so split on every zero and drop the end marker.
+    size_t start = 0;
+    for (size_t i = 0; i < data.size(); ++i) {
+        if (data[i] != L'\0') continue;
+        std::wstring item = data.substr(start, i - start);
+        char narrow[2048] = {};
+        WideCharToMultiByte(CP_ACP, 0, item.c_str(), -1, narrow, sizeof narrow, nullptr, nullptr);
+        items.push_back(narrow);
+        start = i + 1;
+    }
+    if (items.size() % 2) items.pop_back(); // the final empty string of the double zero
+    return items;
+}
+
+// Files and folders scheduled for deletion at restart whose path starts with the folder,
+// in the order scheduled, lower-cased, as DOS paths.
+inline std::vector<std::string> PendingDeletionsUnder(const std::string& folder)
+{
+    std::vector<std::string> found;
+    std::vector<std::string> items = ReadPendingOperations();
+    std::string prefix = Lower(folder);
+    for (size_t i = 0; i + 1 < items.size(); i += 2) {
+        std::string source = items[i];
+        if (source.rfind("\\??\\", 0) == 0) source.erase(0, 4);
+        source = Lower(source);
+        if (items[i + 1].empty() && source.rfind(prefix, 0) == 0) found.push_back(source);
+    }
+    return found;
+}
+
+// Takes this test's entries out again, so that no later restart of the prefix acts on them.
+inline void ForgetPendingOperationsUnder(const std::string& folder)
+{
+    std::vector<std::string> items = ReadPendingOperations();
+    std::wstring kept;
+    std::string prefix = Lower(folder);
+    bool changed = false;
+    for (size_t i = 0; i + 1 < items.size(); i += 2) {
+        std::string source = Lower(items[i]);
+        if (source.rfind("\\??\\", 0) == 0) source.erase(0, 4);
+        if (source.rfind(prefix, 0) == 0) {
+            changed = true;
+            continue;
+        }
+        for (const std::string* item : {&items[i], &items[i + 1]}) {
+            wchar_t wide[2048] = {};
+            MultiByteToWideChar(CP_ACP, 0, item->c_str(), -1, wide, 2048);
+            kept += wide;
+            kept += L'\0';
+        }
+    }
+    if (!changed) return;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    if (kept.empty()) {
+        RegDeleteValueW(key, L"PendingFileRenameOperations");
+    } else {
+        kept += L'\0';
+        RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
+                       reinterpret_cast<const BYTE*>(kept.data()),
+                       static_cast<DWORD>(kept.size() * sizeof(wchar_t)));
+    }
+    RegCloseKey(key);
+}
+
+// A registry link to a key that does not exist: opening or creating the key through it
+// fails, as when the user may not write there. Volatile, so a restart of the registry
+// takes it away even if a test cannot.
+inline bool MakeDanglingLink(HKEY root, const std::string& path)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(root, path.c_str(), 0, nullptr,
+                        REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    const wchar_t target[] = L"\\Registry\\Machine\\Software\\Quellor Test Nowhere\\Key";
+    LONG result =
+        RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK,
+                       reinterpret_cast<const BYTE*>(target), sizeof target - sizeof(wchar_t));
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+// Deletes the key itself, also when it is a link (which RegDeleteKey would follow).
+inline void DeleteKeyOrLink(HKEY root, const std::string& path)
+{
+    using NtDeleteKeyFn = LONG(WINAPI*)(HANDLE);
+    auto ntDeleteKey = reinterpret_cast<NtDeleteKeyFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
+    size_t slash = path.find_last_of('\\');
+    HKEY parent = nullptr, key = nullptr;
+    if (!ntDeleteKey || RegOpenKeyExA(root, path.substr(0, slash).c_str(), 0, KEY_ALL_ACCESS,
+                                      &parent) != ERROR_SUCCESS)
+        return;
+    if (RegOpenKeyExA(parent, path.substr(slash + 1).c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS,
+                      &key) == ERROR_SUCCESS) {
+        ntDeleteKey(key);
+        RegCloseKey(key);
+    }
+    RegCloseKey(parent);
+}
+
+// Removes whatever an installation left in the Start menu, the Startup folder and the
+// machine's registry, so that a test starts from "not installed".
+inline void RemoveInstallation()
+{
+    DeleteFileA((StartupFolder() + "Quellor.lnk").c_str());
+    std::string group = ProgramGroup();
+    for (const std::string& name : FilesIn(group))
+        DeleteFileA((group + "\\" + name).c_str());
+    RemoveDirectoryA(group.c_str());
+    DeleteFileA(group.c_str()); // a test may have blocked the group with a file
+    SHDeleteKeyA(HKEY_LOCAL_MACHINE, kHelperKey);
+    SHDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+    DeleteKeyOrLink(HKEY_LOCAL_MACHINE, kUninstallKey);
+}
+
+} // namespace setuptest

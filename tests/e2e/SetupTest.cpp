@@ -1,0 +1,396 @@
+// Installation and uninstallation from the command line, seen from outside: the boxes
+// the robot answers, the shortcuts as the shell reads them, the machine's registry and
+// the deletions Windows is to carry out at the next restart.
+#include "E2eSupport.h"
+#include "SetupSupport.h"
+
+using namespace setuptest;
+using testsupport::FileExists;
+
+namespace {
+
+const std::vector<std::string> kProductFiles = {"QUELLOR.EXE", "QUELLOR.DLL", "quellor.chm",
+                                                "license.txt", "gunshot.wav", "whoosh.wav",
+                                                "laser.wav"};
+const char kInstalled[] = "Quellor has been successfully installed and is now running.";
+const char kInstallFailed[] = "Quellor installation FAILED. Unable to register QUELLOR.DLL";
+const char kConfirm[] = "Do you wish to completely uninstall Quellor";
+const char kUnregisterFailed[] =
+    "Unregister of QUELLOR.DLL failed. The file will be removed after reboot.";
+const char kUninstalled[] = "Quellor has been successfully uninstalled.";
+
+struct Box {
+    std::string caption, text, icon;
+    std::vector<std::string> buttons;
+};
+const Box kInstalledBox{"Quellor", kInstalled, "none", {"OK"}};
+const Box kInstallFailedBox{"Quellor", kInstallFailed, "none", {"OK"}};
+const Box kConfirmBox{"Confirm", kConfirm, "question", {"Yes", "No"}};
+const Box kUnregisterFailedBox{"Quellor", kUnregisterFailed, "none", {"OK"}};
+const Box kUninstalledBox{"Uninstall Completed", kUninstalled, "information", {"OK"}};
+
+std::string Describe(const std::vector<robot::DialogSeen>& seen)
+{
+    std::string out;
+    for (const robot::DialogSeen& d : seen) {
+        out += "\n  [" + d.caption + "] \"" + d.text + "\" icon " + d.icon + " buttons";
+        for (const std::string& b : d.buttons)
+            out += " " + b;
+    }
+    return out.empty() ? "\n  (no box)" : out;
+}
+
+void ExpectBoxes(const std::vector<robot::DialogSeen>& seen, const std::vector<Box>& expected)
+{
+    ASSERT_EQ(seen.size(), expected.size()) << Describe(seen);
+    for (size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].caption, expected[i].caption) << "box " << i << Describe(seen);
+        EXPECT_EQ(seen[i].text, expected[i].text) << "box " << i;
+        EXPECT_EQ(seen[i].icon, expected[i].icon) << "box " << i;
+        EXPECT_EQ(seen[i].buttons, expected[i].buttons) << "box " << i;
+    }
+}
+
+// A process started from a whole command line, as Windows starts an UninstallString.
+class Started {
+  public:
+    Started(const std::string& commandLine, const std::string& folder)
+    {
+        std::vector<char> line(commandLine.begin(), commandLine.end());
+        line.push_back('\0');
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            folder.c_str(), &startup, &info_))
+            info_ = {};
+    }
+    ~Started()
+    {
+        if (!info_.hProcess) return;
+        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(info_.hProcess, 1);
+            WaitForSingleObject(info_.hProcess, 5000);
+        }
+        CloseHandle(info_.hProcess);
+        CloseHandle(info_.hThread);
+    }
+    Started(const Started&) = delete;
+    Started& operator=(const Started&) = delete;
+    explicit operator bool() const { return info_.hProcess != nullptr; }
+    DWORD Pid() const { return info_.dwProcessId; }
+    bool WaitExit(DWORD ms) const
+    {
+        return WaitForSingleObject(info_.hProcess, ms) == WAIT_OBJECT_0;
+    }
+
+  private:
+    PROCESS_INFORMATION info_{};
+};
+
+struct Outcome {
+    std::vector<robot::DialogSeen> boxes;
+    bool startedNormally = false; // its main window and its tray icon appeared
+    bool endedByItself = false;
+};
+
+// Runs the command line with the robot answering `script`, waits for `boxes` boxes, then
+// either for the normal start (which it ends as the session's end would) or for the end.
+Outcome RunQuellor(const std::string& commandLine, const std::string& folder,
+                   const std::vector<std::string>& script, size_t boxes, bool normalStart)
+{
+    Outcome outcome;
+    int trayBefore = e2e::TrayIconsWidth();
+    Started quellor(commandLine, folder);
+    EXPECT_TRUE(quellor) << commandLine;
+    if (!quellor) return outcome;
+    {
+        robot::Robot robot(quellor.Pid(), script);
+        robot.WaitForCount(boxes, 30000);
+        if (normalStart) {
+            HWND main = robot::FindTopWindow(quellor.Pid(), "TfrmMain", "Quellor", 10000);
+            outcome.startedNormally =
+                main &&
+                e2e::WaitFor([&] { return e2e::TrayIconsWidth() >= trayBefore + 16; }, 5000);
+            DWORD_PTR answer = 0;
+            if (main)
+                SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                                    &answer);
+        }
+        outcome.endedByItself = quellor.WaitExit(20000);
+        outcome.boxes = robot.Seen();
+    }
+    return outcome;
+}
+
+std::string Quoted(const std::string& path)
+{
+    return "\"" + path + "\"";
+}
+
+class SetupE2e : public ::testing::Test {
+  protected:
+    void SetUp() override { RemoveInstallation(); }
+    void TearDown() override
+    {
+        RemoveInstallation();
+        for (const std::string& folder : folders_)
+            ForgetPendingOperationsUnder(folder);
+    }
+
+    std::string Folder(const std::string& hint, const std::vector<std::string>& files,
+                       const std::string& exeName = "QUELLOR.EXE")
+    {
+        folders_.push_back(e2e::FreshProgramFolder(hint, files, exeName));
+        return folders_.back();
+    }
+
+    // A folder that /i has been run in, with the robot accepting the success box.
+    std::string InstalledFolder(const std::string& hint)
+    {
+        std::string folder = Folder(hint, kProductFiles);
+        Outcome install =
+            RunQuellor(Quoted(folder + "QUELLOR.EXE") + " /i", folder, {"OK"}, 1, true);
+        EXPECT_NO_FATAL_FAILURE(ExpectBoxes(install.boxes, {kInstalledBox}));
+        return folder;
+    }
+
+    std::vector<std::string> folders_;
+};
+
+std::vector<std::string> GroupFiles()
+{
+    return FilesIn(ProgramGroup());
+}
+
+} // namespace
+
+TEST_F(SetupE2e, InstallRegistersTheHelperMakesFourShortcutsAndTheEntryThenStarts)
+{
+    struct Case {
+        std::string exe, library, help;
+    };
+    // A renamed program looks for its library and help file under its own name.
+    for (const Case& c : {Case{"QUELLOR.EXE", "QUELLOR.DLL", "QUELLOR.chm"},
+                          Case{"POPS.EXE", "POPS.DLL", "POPS.chm"}}) {
+        SCOPED_TRACE(c.exe);
+        RemoveInstallation();
+        std::string folder = Folder("install", kProductFiles, c.exe);
+        if (c.library != "QUELLOR.DLL")
+            testsupport::CopyFileOrFail(testsupport::StageDir() + "QUELLOR.DLL",
+                                        folder + c.library);
+        std::string program = folder + c.exe;
+
+        for (int run = 1; run <= 2; ++run) {
+            SCOPED_TRACE("run " + std::to_string(run));
+            Outcome outcome = RunQuellor(Quoted(program) + " /i", folder, {"OK"}, 1, true);
+            ExpectBoxes(outcome.boxes, {kInstalledBox});
+            EXPECT_TRUE(outcome.startedNormally);
+            EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
+
+            struct Link {
+                std::string path, target, description, iconFile;
+                int iconIndex;
+            };
+            const std::string group = ProgramGroup();
+            for (const Link& expected :
+                 {Link{StartupFolder() + "Quellor.lnk", program, "Quellor", program, 0},
+                  Link{group + "\\Quellor.lnk", program, "Quellor", program, 0},
+                  Link{group + "\\Quellor Help.lnk", folder + c.help, "Quellor Help", "", 0},
+                  Link{group + "\\License Agreement.lnk", folder + "license.txt",
+                       "License Agreement", "", 0}}) {
+                std::optional<Shortcut> link = ReadShortcut(expected.path);
+                ASSERT_TRUE(link) << expected.path;
+                EXPECT_EQ(Lower(link->target), Lower(expected.target)) << expected.path;
+                EXPECT_EQ(link->workingFolder, folder) << expected.path;
+                EXPECT_EQ(link->description, expected.description) << expected.path;
+                EXPECT_EQ(link->arguments, "") << expected.path;
+                EXPECT_EQ(Lower(link->iconFile), Lower(expected.iconFile)) << expected.path;
+                if (!expected.iconFile.empty()) EXPECT_EQ(link->iconIndex, 0) << expected.path;
+            }
+            // Running it again replaces the set instead of adding to it.
+            EXPECT_EQ(GroupFiles(), (std::vector<std::string>{"License Agreement.lnk",
+                                                              "Quellor Help.lnk", "Quellor.lnk"}));
+
+            EXPECT_EQ(ValueCount(HKEY_LOCAL_MACHINE, kUninstallKey), 2u);
+            EXPECT_EQ(StringValue(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"), "Quellor");
+            // The folder's path holds blanks: quoted, Windows cannot take C:\users\...\quellor
+            // for the program to start.
+            ASSERT_NE(folder.find(' '), std::string::npos);
+            EXPECT_EQ(StringValue(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"),
+                      Quoted(program) + " -u");
+            if (c.exe != "QUELLOR.EXE") break; // the second run is the first case's
+        }
+    }
+}
+
+TEST_F(SetupE2e, InstallWithoutAUsableLibraryOnlySaysSoAndStartsAsUsual)
+{
+    struct Case {
+        const char* what;
+        std::string exe;
+        std::vector<std::string> files;
+        std::string libraryFrom; // copied in as QUELLOR.DLL
+    };
+    const std::string system = SpecialFolder(CSIDL_SYSTEM);
+    for (const Case& c : {
+             Case{"no library", "QUELLOR.EXE", {"QUELLOR.EXE", "license.txt"}, ""},
+             Case{"renamed program", "POPS.EXE", kProductFiles, ""},
+             Case{"library without the entry point",
+                  "QUELLOR.EXE",
+                  {"QUELLOR.EXE"},
+                  system + "version.dll"},
+             Case{"not a library", "QUELLOR.EXE", {"QUELLOR.EXE"}, "text"},
+         }) {
+        SCOPED_TRACE(c.what);
+        std::string folder = Folder("no library", c.files, c.exe);
+        if (c.libraryFrom == "text")
+            testsupport::WriteFileBytes(folder + "QUELLOR.DLL", "this is not a library\r\n");
+        else if (!c.libraryFrom.empty())
+            testsupport::CopyFileOrFail(c.libraryFrom, folder + "QUELLOR.DLL");
+
+        Outcome outcome = RunQuellor(Quoted(folder + c.exe) + " /i", folder, {"OK"}, 1, true);
+        ExpectBoxes(outcome.boxes, {kInstallFailedBox});
+        EXPECT_TRUE(outcome.startedNormally);
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+        EXPECT_FALSE(FileExists(StartupFolder() + "Quellor.lnk"));
+        EXPECT_FALSE(FileExists(ProgramGroup()));
+    }
+}
+
+TEST_F(SetupE2e, AShortcutOrEntryThatCannotBeWrittenStopsTheInstallWithAnErrorBox)
+{
+    struct Case {
+        const char* what;
+        int shortcutsMade; // of the four, in their order
+        std::string text;  // "" when it is the system's own description
+    };
+    for (const Case& c :
+         {Case{"group blocked by a file", 1, ""},
+          Case{"entry's key cannot be opened", 4, "Failed to set data for 'DisplayName'"}}) {
+        SCOPED_TRACE(c.what);
+        RemoveInstallation();
+        std::string folder = Folder("blocked", kProductFiles);
+        if (c.shortcutsMade == 1)
+            testsupport::WriteFileBytes(ProgramGroup(), "in the way");
+        else
+            ASSERT_TRUE(MakeDanglingLink(HKEY_LOCAL_MACHINE, kUninstallKey));
+
+        Outcome outcome =
+            RunQuellor(Quoted(folder + "QUELLOR.EXE") + " /i", folder, {"OK"}, 1, true);
+        ASSERT_EQ(outcome.boxes.size(), 1u) << Describe(outcome.boxes);
+        const robot::DialogSeen& box = outcome.boxes[0];
+        EXPECT_EQ(box.caption, "Quellor");
+        EXPECT_EQ(box.icon, "stop");
+        EXPECT_EQ(box.buttons, std::vector<std::string>{"OK"});
+        if (!c.text.empty()) EXPECT_EQ(box.text, c.text);
+        EXPECT_NE(box.text, kInstalled);
+        EXPECT_FALSE(box.text.empty());
+        EXPECT_TRUE(outcome.startedNormally);
+
+        // What came before the failing step stays; nothing after it is done.
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
+        EXPECT_TRUE(ReadShortcut(StartupFolder() + "Quellor.lnk").has_value());
+        EXPECT_EQ(GroupFiles().size(), static_cast<size_t>(c.shortcutsMade - 1));
+        EXPECT_FALSE(StringValue(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
+        if (c.shortcutsMade == 1)
+            EXPECT_EQ(testsupport::ReadFileBytes(ProgramGroup()), "in the way");
+    }
+}
+
+TEST_F(SetupE2e, UninstallAnsweredYesRemovesTheProductAndSchedulesTheRest)
+{
+    std::string folder = InstalledFolder("uninstall");
+    ASSERT_FALSE(HasFatalFailure());
+    // What the program and its user add over time.
+    testsupport::WriteFileBytes(folder + "QUELLOR.rul", std::string(257, '\0'));
+    testsupport::WriteFileBytes(folder + "QUELLOR.log", std::string(520, '\0'));
+    testsupport::WriteFileBytes(folder + "my alert.wav", "RIFF");
+    HKEY settings = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Tandrel\\Quellor", 0, nullptr, 0,
+                              KEY_WRITE, nullptr, &settings, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(settings, "SoundFile", 0, REG_SZ, reinterpret_cast<const BYTE*>("x.wav"), 6);
+    RegCloseKey(settings);
+
+    // Started as Windows starts it from the list of installed programs.
+    std::optional<std::string> command =
+        StringValue(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString");
+    ASSERT_TRUE(command);
+    Outcome outcome = RunQuellor(*command, folder, {"Yes", "OK"}, 2, false);
+    ExpectBoxes(outcome.boxes, {kConfirmBox, kUninstalledBox});
+    EXPECT_TRUE(outcome.endedByItself);
+
+    EXPECT_FALSE(FileExists(StartupFolder() + "Quellor.lnk"));
+    EXPECT_FALSE(FileExists(ProgramGroup()));
+    for (const char* file : {"license.txt", "quellor.chm", "QUELLOR.rul", "QUELLOR.log",
+                             "gunshot.wav", "whoosh.wav", "laser.wav"})
+        EXPECT_FALSE(FileExists(folder + file)) << file;
+    EXPECT_TRUE(FileExists(folder + "my alert.wav"));
+    // The running program and its library go at the next restart, then the folder.
+    EXPECT_EQ(PendingDeletionsUnder(folder),
+              (std::vector<std::string>{Lower(folder + "quellor.exe"),
+                                        Lower(folder + "quellor.dll"), Lower(folder)}));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey)); // the library's own unregistering
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_EQ(StringValue(HKEY_CURRENT_USER, "Software\\Tandrel\\Quellor", "SoundFile"), "x.wav");
+    testsupport::DeleteKeyTree(HKEY_CURRENT_USER, "Software\\Tandrel\\Quellor");
+}
+
+TEST_F(SetupE2e, UninstallWithoutTheLibraryRemovesItsKeyAndSaysSo)
+{
+    struct Case {
+        const char* what;
+        std::string exe;
+        std::vector<std::string> files;
+    };
+    // A second uninstall finds the library gone; a renamed program looks for POPS.DLL,
+    // but the files it deletes keep their fixed names.
+    for (const Case& c : {Case{"library gone", "QUELLOR.EXE", {"QUELLOR.EXE", "quellor.chm"}},
+                          Case{"renamed program", "POPS.EXE", kProductFiles}}) {
+        SCOPED_TRACE(c.what);
+        std::string folder = Folder("gone", c.files, c.exe);
+        HKEY helper = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kHelperKey, 0, nullptr, 0, KEY_WRITE, nullptr,
+                                  &helper, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(helper);
+
+        Outcome outcome =
+            RunQuellor(Quoted(folder + c.exe) + " -u", folder, {"Yes", "OK", "OK"}, 3, false);
+        ExpectBoxes(outcome.boxes, {kConfirmBox, kUnregisterFailedBox, kUninstalledBox});
+        EXPECT_TRUE(outcome.endedByItself);
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
+        EXPECT_FALSE(FileExists(folder + "quellor.chm"));
+        EXPECT_EQ(PendingDeletionsUnder(folder),
+                  (std::vector<std::string>{Lower(folder + "quellor.exe"),
+                                            Lower(folder + "quellor.dll"), Lower(folder)}));
+    }
+}
+
+TEST_F(SetupE2e, UninstallAnsweredNoChangesNothing)
+{
+    // Both switches: only the uninstall runs, so nothing gets installed either.
+    std::string fresh = Folder("both", kProductFiles);
+    Outcome both = RunQuellor(Quoted(fresh + "QUELLOR.EXE") + " /i -u", fresh, {"No"}, 1, false);
+    ExpectBoxes(both.boxes, {kConfirmBox});
+    EXPECT_TRUE(both.endedByItself);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(FileExists(StartupFolder() + "Quellor.lnk"));
+
+    std::string folder = InstalledFolder("keep");
+    ASSERT_FALSE(HasFatalFailure());
+    std::vector<std::string> files = FilesIn(folder);
+    std::vector<std::string> group = GroupFiles();
+    Outcome no = RunQuellor(Quoted(folder + "QUELLOR.EXE") + " -u", folder, {"No"}, 1, false);
+    ExpectBoxes(no.boxes, {kConfirmBox});
+    EXPECT_TRUE(no.endedByItself);
+    EXPECT_EQ(FilesIn(folder), files);
+    EXPECT_EQ(GroupFiles(), group);
+    EXPECT_TRUE(FileExists(StartupFolder() + "Quellor.lnk"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_TRUE(PendingDeletionsUnder(fresh).empty());
+    EXPECT_TRUE(PendingDeletionsUnder(folder).empty());
+}
