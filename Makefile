@@ -27,8 +27,9 @@ native: deps
 prefix: deps
 	@scripts/wine-prefix.sh $(PREFIX)
 
+# From its own folder, as its shortcuts start it, so help finds quellor.chm beside it.
 run: build prefix
-	@$(DISPLAYED) wine $(BUILD)/Quellor/QUELLOR.EXE $(ARGS)
+	@cd $(BUILD)/Quellor && $(CURDIR)/$(DISPLAYED) wine QUELLOR.EXE $(ARGS)
 
 # Starts Quellor and reports a few kills to it (tools/popupkill): the tray icon flashes.
 demo: build prefix
