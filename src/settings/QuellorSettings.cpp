@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "helper_contract/HelperContract.h"
-#include "settings/OleDate.h"
+#include "settings/LocalTime.h"
 #include "ui/Application.h"
 #include "ui/Handles.h"
 
@@ -130,21 +130,6 @@ void WriteDate(HKEY key, const char* name, double value)
 }
 
 } // namespace
-
-double NowAsOleDate()
-{
-    SYSTEMTIME now{};
-    GetLocalTime(&now);
-    settings::DateTime when;
-    when.year = now.wYear;
-    when.month = now.wMonth;
-    when.day = now.wDay;
-    when.hour = now.wHour;
-    when.minute = now.wMinute;
-    when.second = now.wSecond;
-    when.millisecond = now.wMilliseconds;
-    return settings::EncodeOleDate(when);
-}
 
 TQuellorSettings::TQuellorSettings(bool load)
 {

@@ -49,6 +49,3 @@ public:
     void Save();
     void StoreFilePaths(const std::string& logFile, const std::string& ruleFile);
 };
-
-// The current local date and time as an OLE Automation date.
-double NowAsOleDate();

@@ -37,20 +37,12 @@ inline int TrayIconsWidth()
     GetWindowRect(tray, &r);
     int w = r.right - r.left, h = r.bottom - r.top;
     if (w <= 0 || h <= 4) return 0;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    const auto* pixels = static_cast<const DWORD*>(bits);
-    DWORD face = pixels[(h / 2) * w + w / 2] & 0xFFFFFF; // the empty middle of the taskbar
+    std::vector<DWORD> pixels = testsupport::ScreenPixels(r);
+    DWORD face = pixels[(h / 2) * w + w / 2]; // the empty middle of the taskbar
     int leftmost = w, gap = 0;
     for (int x = w - 1; x >= w / 2 && gap < 48; --x) {
         bool drawn = false;
-        for (int y = 3; y < h - 3 && !drawn; ++y) drawn = (pixels[y * w + x] & 0xFFFFFF) != face;
+        for (int y = 3; y < h - 3 && !drawn; ++y) drawn = pixels[y * w + x] != face;
         if (drawn) {
             leftmost = x;
             gap = 0;
@@ -58,10 +50,6 @@ inline int TrayIconsWidth()
             ++gap;
         }
     }
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
     return w - leftmost;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "SettingsKey.h"
+#include "settings/LocalTime.h"
 #include "settings/QuellorSettings.h"
 #include "ui/Application.h"
 

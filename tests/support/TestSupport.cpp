@@ -96,14 +96,9 @@ void PumpFor(DWORD ms)
 
 void DeleteKeyTree(HKEY root, const std::string& path) { SHDeleteKeyA(root, path.c_str()); }
 
-std::vector<DWORD> TrayPixels()
+std::vector<DWORD> ScreenPixels(const RECT& area)
 {
-    HWND tray = FindWindowA("Shell_TrayWnd", nullptr);
-    if (!tray || !IsWindowVisible(tray)) return {};
-    RECT r{};
-    GetWindowRect(tray, &r);
-    int h = r.bottom - r.top;
-    int w = std::min<int>(r.right - r.left, 256);
+    int w = area.right - area.left, h = area.bottom - area.top;
     if (w <= 0 || h <= 0) return {};
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
@@ -112,7 +107,7 @@ std::vector<DWORD> TrayPixels()
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, w, h, screen, r.right - w, r.top, SRCCOPY);
+    BitBlt(memory, 0, 0, w, h, screen, area.left, area.top, SRCCOPY);
     const auto* pixels = static_cast<const DWORD*>(bits);
     std::vector<DWORD> copy(pixels, pixels + static_cast<size_t>(w) * h);
     for (DWORD& pixel : copy) pixel &= 0xFFFFFF;
@@ -121,6 +116,16 @@ std::vector<DWORD> TrayPixels()
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     return copy;
+}
+
+std::vector<DWORD> TrayPixels()
+{
+    HWND tray = FindWindowA("Shell_TrayWnd", nullptr);
+    if (!tray || !IsWindowVisible(tray)) return {};
+    RECT r{};
+    GetWindowRect(tray, &r);
+    r.left = std::max<LONG>(r.left, r.right - 256);
+    return ScreenPixels(r);
 }
 
 } // namespace testsupport

@@ -29,4 +29,7 @@ void DeleteKeyTree(HKEY root, const std::string& path);
 // empty when there is no taskbar. Two equal captures show the same icons.
 std::vector<DWORD> TrayPixels();
 
+// The screen's pixels in an area, row by row, top first, as 0x00RRGGBB values.
+std::vector<DWORD> ScreenPixels(const RECT& area);
+
 } // namespace testsupport

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "helper_contract/HelperContract.h"
+#include "settings/LocalTime.h"
 #include "settings/OleDate.h"
 
 namespace {
@@ -37,21 +38,6 @@ struct Options {
     std::string url = "http://ads.example.com/popup.html";
     std::string source = "http://www.example.com/";
 };
-
-double LocalNow()
-{
-    SYSTEMTIME now{};
-    GetLocalTime(&now);
-    settings::DateTime when;
-    when.year = now.wYear;
-    when.month = now.wMonth;
-    when.day = now.wDay;
-    when.hour = now.wHour;
-    when.minute = now.wMinute;
-    when.second = now.wSecond;
-    when.millisecond = now.wMilliseconds;
-    return settings::EncodeOleDate(when);
-}
 
 class Key {
   public:
@@ -200,7 +186,7 @@ std::vector<HWND> QuellorWindows()
 int ReportKill(const Options& options, UINT killMessage)
 {
     int code = 0;
-    double now = LocalNow();
+    double now = NowAsOleDate();
     Key key;
     if (!key) {
         std::fprintf(stderr, "cannot open the settings key\n");
