@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -16,27 +15,6 @@ using Microsoft::WRL::ComPtr;
 using testsupport::KazaaClient;
 
 namespace {
-
-// A pass closes the client's banners at every depth, its browser frame and its stray
-// top-level display window.
-const std::multiset<std::string> kClosedByAPass = {
-    "IEFrame", "Internet Explorer_Server", "AdBanner", "BANNERVIEW", "xAnimGiFx", "gifPlayer"};
-// Windows of the client a pass leaves, the embedded browser among them.
-const char* const kLeftAlone[] = {
-    "BanerStrip",           "GI_F",           "Button",         "Edit",
-    "Shell DocObject View", "KazaaSidePanel", "KazaaPanelInner"};
-
-HWND EmbeddedBrowser(const KazaaClient& client)
-{
-    return FindWindowExA(client.Find("Shell DocObject View"), nullptr, "Internet Explorer_Server",
-                         nullptr);
-}
-
-std::multiset<std::string> ClosedBy(const KazaaClient& client)
-{
-    std::vector<std::string> closed = client.Closed();
-    return {closed.begin(), closed.end()};
-}
 
 struct Order {
     HWND a, b, first;
@@ -71,7 +49,7 @@ struct TopWindow {
 } // namespace
 
 class KazaaBlockerTest : public MainFormTest {
-  protected:
+protected:
     void TearDown() override
     {
         adblock::SetObjectFromLresultNameForTests(nullptr);
@@ -122,13 +100,13 @@ TEST_F(KazaaBlockerTest, APassHandlesOnlyTheFirstClientAndEmptiesItsPageEveryTim
     const KazaaClient& first = order.first == one.Main() ? one : two;
     const KazaaClient& second = order.first == one.Main() ? two : one;
     EXPECT_EQ(form->KazaaWnd, first.Main());
-    EXPECT_EQ(ClosedBy(first), kClosedByAPass);
+    EXPECT_EQ(first.Closed(), KazaaClient::kAdWindows);
     EXPECT_EQ(first.Count("syscommand-close", "IEFrame"), 1);
     EXPECT_EQ(first.Count("syscommand-close", "Internet Explorer_Server"), 1);
     EXPECT_EQ(first.Count("emptied", "page"), 1);
     EXPECT_EQ(first.OutstandingReferences(), 0) << "every interface released with its window";
-    EXPECT_NE(EmbeddedBrowser(first), nullptr);
-    for (const char* className : kLeftAlone)
+    EXPECT_NE(first.EmbeddedBrowser(), nullptr);
+    for (const char* className : KazaaClient::kOtherWindows)
         EXPECT_NE(first.Find(className), nullptr) << className;
     for (const KazaaClient* untouched : {&second, static_cast<const KazaaClient*>(&foreign)}) {
         EXPECT_EQ(untouched->Events().size(), 1u) << "only its start is reported";
@@ -140,7 +118,7 @@ TEST_F(KazaaBlockerTest, APassHandlesOnlyTheFirstClientAndEmptiesItsPageEveryTim
     Pass();
     Pass();
     EXPECT_EQ(first.Count("emptied", "page"), 3);
-    EXPECT_EQ(ClosedBy(first), kClosedByAPass);
+    EXPECT_EQ(first.Closed(), KazaaClient::kAdWindows);
     EXPECT_EQ(first.Count("unexpected"), 0);
 
     // Ads that come back go again, and an unticked box leaves them.
@@ -152,7 +130,7 @@ TEST_F(KazaaBlockerTest, APassHandlesOnlyTheFirstClientAndEmptiesItsPageEveryTim
     SetBox(true);
     Pass();
     EXPECT_EQ(first.Count("emptied", "page"), 4);
-    EXPECT_EQ(first.Closed().size(), 2 * kClosedByAPass.size());
+    EXPECT_EQ(first.Closed().size(), 2 * KazaaClient::kAdWindows.size());
 }
 
 TEST_F(KazaaBlockerTest, BrowserFromDisplayWindowIsSOkSFalseOrTheFailure)
@@ -170,8 +148,8 @@ TEST_F(KazaaBlockerTest, BrowserFromDisplayWindowIsSOkSFalseOrTheFailure)
         const char* entryPoint;
         Outcome outcome;
     } cases[] = {
-        {"embedded browser", EmbeddedBrowser(client), nullptr, Browser},
-        {"entry point missing", EmbeddedBrowser(client), "ObjectFromLresultGone", NoEntryPoint},
+        {"embedded browser", client.EmbeddedBrowser(), nullptr, Browser},
+        {"entry point missing", client.EmbeddedBrowser(), "ObjectFromLresultGone", NoEntryPoint},
         {"window that does not know the message", client.Find("Button"), nullptr, Failure},
         {"stray display window that answers 0", client.Find("Internet Explorer_Server"), nullptr,
          Failure},
@@ -212,7 +190,7 @@ TEST_F(KazaaBlockerTest, WithoutTheEntryPointTheCloseRequestsStillGoOut)
     adblock::SetObjectFromLresultNameForTests("ObjectFromLresultGone");
     SetBox(true);
     Pass();
-    EXPECT_EQ(ClosedBy(client), kClosedByAPass);
+    EXPECT_EQ(client.Closed(), KazaaClient::kAdWindows);
     EXPECT_EQ(client.Count("getobject"), 0);
     EXPECT_EQ(client.Count("emptied"), 0);
     EXPECT_TRUE(form->tmrKazaa.Enabled());

@@ -95,12 +95,18 @@ int KazaaClient::Count(const std::string& event, const std::string& detail) cons
     return count;
 }
 
-std::vector<std::string> KazaaClient::Closed() const
+std::multiset<std::string> KazaaClient::Closed() const
 {
-    std::vector<std::string> closed;
+    std::multiset<std::string> closed;
     for (const ClientEvent& e : Events())
-        if (e.event == "closed") closed.push_back(e.detail);
+        if (e.event == "closed") closed.insert(e.detail);
     return closed;
+}
+
+HWND KazaaClient::EmbeddedBrowser() const
+{
+    return FindWindowExA(Find("Shell DocObject View"), nullptr, "Internet Explorer_Server",
+                         nullptr);
 }
 
 void KazaaClient::ReopenAds() const

@@ -3,6 +3,7 @@
 // and what it reports about the windows and pages of its own that were touched.
 #include <windows.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,16 @@ struct ClientEvent {
 };
 
 class KazaaClient {
-  public:
+public:
+    // Classes of the client's windows that a pass closes: its browser frame, its stray
+    // top-level display window and its banners at every depth.
+    static inline const std::multiset<std::string> kAdWindows = {
+        "IEFrame", "Internet Explorer_Server", "AdBanner", "BANNERVIEW", "xAnimGiFx", "gifPlayer"};
+    // Its windows that a pass leaves: near misses, containers and ordinary controls.
+    static inline const char* const kOtherWindows[] = {
+        "BanerStrip", "GI_F", "Button", "Edit", "Shell DocObject View", "KazaaSidePanel",
+        "KazaaPanelInner"};
+
     // Starts the client and waits until its windows are up; check Started().
     explicit KazaaClient(const std::string& extraArgs = "");
 
@@ -30,14 +40,16 @@ class KazaaClient {
 
     std::vector<ClientEvent> Events() const;
     int Count(const std::string& event, const std::string& detail = "") const;
-    // Classes of the windows closed so far, in order.
-    std::vector<std::string> Closed() const;
+    // Classes of the windows closed so far.
+    std::multiset<std::string> Closed() const;
+    // The display window of the embedded browser (not the stray top-level one).
+    HWND EmbeddedBrowser() const;
 
     void ReopenAds() const;
     // References held on the page objects by others; -1 when the client does not answer.
     long OutstandingReferences() const;
 
-  private:
+private:
     robot::Process process_;
     std::string report_;
     HWND main_ = nullptr;
