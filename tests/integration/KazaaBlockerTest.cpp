@@ -5,6 +5,7 @@
 #include <wrl/client.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KazaaClient.h"
@@ -139,6 +140,15 @@ TEST_F(KazaaBlockerTest, BrowserFromDisplayWindowIsSOkSFalseOrTheFailure)
     ASSERT_TRUE(client.Started());
     HWND gone = CreateWindowExA(0, "Static", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     DestroyWindow(gone);
+    // A window whose thread never reads its messages: the send times out.
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HWND silent = nullptr;
+    std::thread hung([&] {
+        silent = CreateWindowExA(0, "Static", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+        WaitForSingleObject(release, INFINITE);
+        DestroyWindow(silent);
+    });
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return silent != nullptr; }, 5000));
     ASSERT_FALSE(OleaccLoaded());
 
     enum Outcome { Browser, NoEntryPoint, Failure };
@@ -154,6 +164,7 @@ TEST_F(KazaaBlockerTest, BrowserFromDisplayWindowIsSOkSFalseOrTheFailure)
         {"stray display window that answers 0", client.Find("Internet Explorer_Server"), nullptr,
          Failure},
         {"destroyed window", gone, nullptr, Failure},
+        {"window that never answers", silent, nullptr, Failure},
     };
     for (const auto& c : cases) {
         ASSERT_NE(c.wnd, nullptr) << c.what;
@@ -180,6 +191,9 @@ TEST_F(KazaaBlockerTest, BrowserFromDisplayWindowIsSOkSFalseOrTheFailure)
         browser.Reset();
         EXPECT_FALSE(OleaccLoaded()) << c.what << ": the library is freed by the call";
     }
+    SetEvent(release);
+    hung.join();
+    CloseHandle(release);
     EXPECT_EQ(client.OutstandingReferences(), 0);
 }
 
