@@ -32,6 +32,18 @@ struct RunningQuellor {
     // The window is found as soon as it exists; its controls follow.
     bool ready = main && WaitFor([this] { return Box() != nullptr; }, 10000);
 
+    RunningQuellor() = default;
+    RunningQuellor(const RunningQuellor&) = delete;
+    RunningQuellor& operator=(const RunningQuellor&) = delete;
+    // Ended as the end of the session ends it, so that its tray icon goes too.
+    ~RunningQuellor()
+    {
+        DWORD_PTR answer = 0;
+        if (main)
+            SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+        process.WaitExit(10000, nullptr);
+    }
+
     HWND Box() const
     {
         HWND box = nullptr;
