@@ -6,7 +6,7 @@ JOBS    ?= 2
 ARGS    ?=
 DISPLAYED := scripts/with-display.sh $(PREFIX)
 
-.PHONY: all deps build native prefix run test clean bench-kazaa run-kazaa
+.PHONY: all deps build native prefix run test clean
 
 all: build
 
@@ -34,13 +34,17 @@ test: native build prefix
 	@cd $(NATIVE) && ctest --output-on-failure
 	@$(DISPLAYED) ctest --test-dir $(BUILD)/win --output-on-failure --timeout 120
 
-# Quellor beside the stand-in file-sharing client, which prints what is done to it.
+clean:
+	rm -rf $(BUILD)
+
+# Quellor, from its own folder, beside the stand-in file-sharing client, which prints
+# what is done to it.
 run-kazaa: build prefix
-	@$(DISPLAYED) sh -c 'wine $(BUILD)/win/tests/KAZAACLIENT.EXE & wine $(BUILD)/Quellor/QUELLOR.EXE $(ARGS)'
+	@cd $(BUILD)/Quellor && $(CURDIR)/$(DISPLAYED) sh -c \
+	  'wine $(CURDIR)/$(BUILD)/win/tools/kazaa_client/KAZAACLIENT.EXE & wine QUELLOR.EXE $(ARGS)'
 
 # The ad blocker's pass against the bare cost of reading every window title.
 bench-kazaa: build prefix
 	@$(DISPLAYED) wine $(BUILD)/win/tests/bench_kazaa.exe
 
-clean:
-	rm -rf $(BUILD)
+.PHONY: run-kazaa bench-kazaa

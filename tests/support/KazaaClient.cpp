@@ -9,10 +9,10 @@ namespace {
 
 std::string ClientPath()
 {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path);
-    return folder.substr(0, folder.find_last_of('\\') + 1) + "KAZAACLIENT.EXE";
+    std::string path = "Z:" KAZAACLIENT_EXE;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
 }
 
 struct FindState {

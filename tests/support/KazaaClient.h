@@ -1,6 +1,6 @@
 #pragma once
-// The stand-in file-sharing client KAZAACLIENT.EXE, started beside the test programs,
-// and what it reports about the windows and pages of its own that were touched.
+// The stand-in file-sharing client KAZAACLIENT.EXE (tools/kazaa_client), started for a
+// test, and what it reports about the windows and pages of its own that were touched.
 #include <windows.h>
 
 #include <set>
