@@ -51,6 +51,14 @@ struct TopWindow {
 
 class KazaaBlockerTest : public MainFormTest {
 protected:
+    // Whatever the settings say, no pass works until a test ticks the box: starting a
+    // client pumps messages, and the form's own timer must not handle it meanwhile.
+    void SetUp() override
+    {
+        MainFormTest::SetUp();
+        SetBox(false);
+    }
+
     void TearDown() override
     {
         adblock::SetObjectFromLresultNameForTests(nullptr);
