@@ -49,3 +49,15 @@ dist: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Quellor, from its own folder, beside the stand-in file-sharing client, which prints
+# what is done to it.
+run-kazaa: build prefix
+	@cd $(BUILD)/Quellor && $(CURDIR)/$(DISPLAYED) sh -c \
+	  'wine $(CURDIR)/$(BUILD)/win/tools/kazaa_client/KAZAACLIENT.EXE & wine QUELLOR.EXE $(ARGS)'
+
+# The ad blocker's pass against the bare cost of reading every window title.
+bench-kazaa: build prefix
+	@$(DISPLAYED) wine $(BUILD)/win/tests/bench_kazaa.exe
+
+.PHONY: run-kazaa bench-kazaa
