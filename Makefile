@@ -6,7 +6,7 @@ JOBS    ?= 2
 ARGS    ?=
 DISPLAYED := scripts/with-display.sh $(PREFIX)
 
-.PHONY: all deps build native prefix run demo test bench dist clean
+.PHONY: all deps build native prefix run run-kazaa demo test bench bench-kazaa dist clean
 
 all: build
 
@@ -43,6 +43,10 @@ test: native build prefix
 bench: build prefix
 	@$(DISPLAYED) wine $(BUILD)/win/tests/bench/history_bench.exe
 
+# The ad blocker's pass against the bare cost of reading every window title.
+bench-kazaa: build prefix
+	@$(DISPLAYED) wine $(BUILD)/win/tests/bench/kazaa_bench.exe
+
 # The program folder as build/dist/Quellor-<version>.zip and ...-setup.exe (makensis).
 dist: build
 	@cmake --build $(BUILD)/win --target dist
@@ -56,8 +60,3 @@ run-kazaa: build prefix
 	@cd $(BUILD)/Quellor && $(CURDIR)/$(DISPLAYED) sh -c \
 	  'wine $(CURDIR)/$(BUILD)/win/tools/kazaa_client/KAZAACLIENT.EXE & wine QUELLOR.EXE $(ARGS)'
 
-# The ad blocker's pass against the bare cost of reading every window title.
-bench-kazaa: build prefix
-	@$(DISPLAYED) wine $(BUILD)/win/tests/bench_kazaa.exe
-
-.PHONY: run-kazaa bench-kazaa

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchClock.h"
 #include "app/Paths.h"
 #include "app/frmMain.h"
 #include "history/LogText.h"
@@ -71,18 +72,6 @@ std::string MakeLog(std::vector<std::string>& lastTexts)
     return log;
 }
 
-double Seconds()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 void Pump()
 {
     MSG msg;
@@ -92,28 +81,23 @@ void Pump()
     }
 }
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // The page as a user gets it: entered, filled, shown and painted.
 double FillPage(TfrmMain& form)
 {
     form.pageMain.SetActivePage(form.tabDefault);
     Pump();
-    double start = Seconds();
+    double start = bench::Seconds();
     form.pageMain.SetActivePage(form.tabHistory);
     form.pageMainChange(&form.pageMain);
     UpdateWindow(form.Handle());
-    return Seconds() - start;
+    return bench::Seconds() - start;
 }
 
 // The same reading, decoding and formatting, with no list.
 double BareCost(const std::string& path, size_t& rows)
 {
-    double start = Seconds();
+    double start = bench::Seconds();
     TQuellorLogFile log(path);
     history::TLogEntry entry;
     size_t characters = 0;
@@ -123,7 +107,7 @@ double BareCost(const std::string& path, size_t& rows)
             characters += text.size();
         ++rows;
     }
-    double elapsed = Seconds() - start;
+    double elapsed = bench::Seconds() - start;
     if (characters == 0) rows = 0; // keeps the work from being optimised away
     return elapsed;
 }
@@ -137,7 +121,7 @@ double FillOrdinaryList(TfrmMain& form, const std::string& path)
     list.AddColumn("URL", 180);
     list.AddColumn("Source", 150);
     list.SetVisible(false);
-    double start = Seconds();
+    double start = bench::Seconds();
     list.BeginUpdate();
     TQuellorLogFile log(path);
     history::TLogEntry entry;
@@ -146,7 +130,7 @@ double FillOrdinaryList(TfrmMain& form, const std::string& path)
     list.EndUpdate();
     list.SetVisible(true);
     UpdateWindow(form.Handle());
-    double elapsed = Seconds() - start;
+    double elapsed = bench::Seconds() - start;
     DestroyWindow(list.Handle());
     return elapsed;
 }
@@ -218,7 +202,7 @@ int main()
         application.SetMainForm(nullptr);
     }
 
-    double pageTime = Median(page), bareTime = Median(bare);
+    double pageTime = bench::Median(page), bareTime = bench::Median(bare);
     std::printf("log file: %u bytes, %u entries; median of %d runs\n",
                 static_cast<unsigned>(logBytes), static_cast<unsigned>(kEntries), kRuns);
     std::printf("History Log page filled:           %8.1f ms (best %.1f)\n", pageTime * 1000,

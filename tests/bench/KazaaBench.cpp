@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchClock.h"
 #include "KazaaClient.h"
 #include "Robot.h"
 #include "TestSupport.h"
@@ -25,36 +26,6 @@
 #include "app/frmMain.h"
 
 namespace {
-
-double Now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double ProcessCpuSeconds()
-{
-    FILETIME created, ended, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
-    auto seconds = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) |
-                                   t.dwLowDateTime) /
-               1e7;
-    };
-    return seconds(kernel) + seconds(user);
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
 
 BOOL CALLBACK ReadTitle(HWND wnd, LPARAM lp)
 {
@@ -95,11 +66,11 @@ std::pair<Figures, Figures> Compare(const std::function<void()>& a, const std::f
     std::vector<double> wallA, wallB;
     double cpuA = 0, cpuB = 0;
     auto batch = [&](const std::function<void()>& work, std::vector<double>& wall, double& cpu) {
-        double cpuStart = ProcessCpuSeconds(), start = Now();
+        double cpuStart = bench::ProcessCpuSeconds(), start = bench::Seconds();
         for (int i = 0; i < perBatch; ++i)
             work();
-        wall.push_back((Now() - start) / perBatch);
-        cpu += ProcessCpuSeconds() - cpuStart;
+        wall.push_back((bench::Seconds() - start) / perBatch);
+        cpu += bench::ProcessCpuSeconds() - cpuStart;
     };
     a();
     b(); // warm up
@@ -108,7 +79,7 @@ std::pair<Figures, Figures> Compare(const std::function<void()>& a, const std::f
         batch(b, wallB, cpuB);
     }
     double runs = static_cast<double>(perBatch) * batches;
-    return {{Median(wallA), cpuA / runs}, {Median(wallB), cpuB / runs}};
+    return {{bench::Median(wallA), cpuA / runs}, {bench::Median(wallB), cpuB / runs}};
 }
 
 // The helper process: holds `count` hidden top-level windows until it is ended.
@@ -189,36 +160,36 @@ int main(int argc, char** argv)
         std::printf("The stand-in client did not start: no figures with a client.\n");
         return 1;
     }
-    double start = Now();
+    double start = bench::Seconds();
     pass();
-    double first = Now() - start;
+    double first = bench::Seconds() - start;
     std::vector<double> passes, empties;
-    double cpuStart = ProcessCpuSeconds();
+    double cpuStart = bench::ProcessCpuSeconds();
     for (int i = 0; i < 10; ++i) {
-        start = Now();
+        start = bench::Seconds();
         pass();
-        passes.push_back(Now() - start);
+        passes.push_back(bench::Seconds() - start);
     }
-    double cpu = (ProcessCpuSeconds() - cpuStart) / 10;
+    double cpu = (bench::ProcessCpuSeconds() - cpuStart) / 10;
     HWND embedded = client.EmbeddedBrowser();
     std::vector<double> browsers;
     for (int i = 0; i < 10; ++i) {
-        start = Now();
+        start = bench::Seconds();
         adblock::ClearEmbeddedPage(embedded);
-        empties.push_back(Now() - start);
-        start = Now();
+        empties.push_back(bench::Seconds() - start);
+        start = bench::Seconds();
         Microsoft::WRL::ComPtr<IWebBrowser2> browser;
         adblock::GetWebBrowserFromWnd(embedded, browser.GetAddressOf());
         browser.Reset();
-        browsers.push_back(Now() - start);
+        browsers.push_back(bench::Seconds() - start);
     }
     std::printf("With the stand-in client running (%d top-level windows):\n", TopLevelWindows());
     std::printf("  first pass, closing its frames and banners too: %8.1f ms\n", Ms(first));
     std::printf("  later passes, emptying its page:      median %8.1f ms (min %.1f, max %.1f)\n",
-                Ms(Median(passes)), Ms(*std::min_element(passes.begin(), passes.end())),
+                Ms(bench::Median(passes)), Ms(*std::min_element(passes.begin(), passes.end())),
                 Ms(*std::max_element(passes.begin(), passes.end())));
-    std::printf("    of which emptying the page:         median %8.1f ms\n", Ms(Median(empties)));
-    std::printf("      of which getting the browser:      median %8.1f ms\n", Ms(Median(browsers)));
+    std::printf("    of which emptying the page:         median %8.1f ms\n", Ms(bench::Median(empties)));
+    std::printf("      of which getting the browser:      median %8.1f ms\n", Ms(bench::Median(browsers)));
     std::printf("    CPU of this process per pass:              %8.1f ms\n", Ms(cpu));
     std::printf("  pages emptied: %d, unexpected calls: %d\n", client.Count("emptied", "page"),
                 client.Count("unexpected"));
