@@ -144,14 +144,9 @@ TEST_F(HistoryPageTest, PageHoldsItsControlsWhereTheUserExpectsThem)
     const std::pair<const char*, int> columns[] = {{"Time", 138}, {"URL", 180}, {"Source", 150}};
     ASSERT_EQ(form->lvwLog.ColumnCount(), 3);
     for (int i = 0; i < 3; ++i) {
-        char text[32] = {};
-        LVCOLUMNA column{};
-        column.mask = LVCF_TEXT | LVCF_WIDTH;
-        column.pszText = text;
-        column.cchTextMax = sizeof text;
-        SendMessageA(list, LVM_GETCOLUMNA, i, reinterpret_cast<LPARAM>(&column));
-        EXPECT_STREQ(text, columns[i].first);
-        EXPECT_EQ(column.cx, columns[i].second) << text;
+        testsupport::ListColumn column = testsupport::ReadListColumn(list, i);
+        EXPECT_EQ(column.text, columns[i].first);
+        EXPECT_EQ(column.width, columns[i].second) << column.text;
     }
     LONG style = GetWindowLongA(list, GWL_STYLE);
     EXPECT_EQ(style & LVS_TYPEMASK, LVS_REPORT);

@@ -22,14 +22,9 @@ TEST_F(RulesTest, PageHoldsTheListAndItsThreeButtons)
     const char* captions[] = {"Website or URL", "Rule or Constraint"};
     const int widths[] = {200, 270};
     for (int i = 0; i < 2; ++i) {
-        char text[64] = {};
-        LVCOLUMNA column{};
-        column.mask = LVCF_TEXT | LVCF_WIDTH;
-        column.pszText = text;
-        column.cchTextMax = sizeof text;
-        SendMessageA(list, LVM_GETCOLUMNA, i, reinterpret_cast<LPARAM>(&column));
-        EXPECT_STREQ(text, captions[i]);
-        EXPECT_EQ(column.cx, widths[i]);
+        testsupport::ListColumn column = testsupport::ReadListColumn(list, i);
+        EXPECT_EQ(column.text, captions[i]);
+        EXPECT_EQ(column.width, widths[i]);
     }
     // The buttons do not follow the selection.
     for (ui::TButton* b : {&form->btnDeleteRule, &form->btnEditRule, &form->btnAddRule}) {

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <commctrl.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -126,6 +127,19 @@ std::vector<DWORD> TrayPixels()
     GetWindowRect(tray, &r);
     r.left = std::max<LONG>(r.left, r.right - 256);
     return ScreenPixels(r);
+}
+
+ListColumn ReadListColumn(HWND list, int index)
+{
+    char text[256] = {};
+    LVCOLUMNA column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH;
+    column.pszText = text;
+    column.cchTextMax = sizeof text;
+    if (!SendMessageA(list, LVM_GETCOLUMNA, static_cast<WPARAM>(index),
+                      reinterpret_cast<LPARAM>(&column)))
+        return {};
+    return {text, column.cx};
 }
 
 } // namespace testsupport

@@ -25,6 +25,13 @@ void PumpFor(DWORD ms);
 // Deletes a registry key and everything below it.
 void DeleteKeyTree(HKEY root, const std::string& path);
 
+// A report list's column header text and width, read from the window itself.
+struct ListColumn {
+    std::string text;
+    int width = 0;
+};
+ListColumn ReadListColumn(HWND list, int index);
+
 // The pixels of the right end of the taskbar, where Wine's desktop draws the tray icons;
 // empty when there is no taskbar. Two equal captures show the same icons.
 std::vector<DWORD> TrayPixels();
