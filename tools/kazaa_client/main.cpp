@@ -110,20 +110,21 @@ void ReportClosed(HWND wnd)
     if (!state.ending) Report("closed", ClassOf(wnd));
 }
 
+// Close requests and closes of an ad or display window are reported; the rest is default.
+LRESULT ReportingDefProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == WM_SYSCOMMAND && (wp & 0xFFF0) == SC_CLOSE) Report("syscommand-close", ClassOf(wnd));
+    if (msg == WM_DESTROY) ReportClosed(wnd);
+    return DefWindowProcA(wnd, msg, wp, lp);
+}
+
 LRESULT CALLBACK AdProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp)
 {
-    switch (msg) {
-    case WM_PAINT:
+    if (msg == WM_PAINT) {
         PaintText(wnd, ClassOf(wnd), RGB(255, 230, 150));
         return 0;
-    case WM_SYSCOMMAND:
-        if ((wp & 0xFFF0) == SC_CLOSE) Report("syscommand-close", ClassOf(wnd));
-        break;
-    case WM_DESTROY:
-        ReportClosed(wnd);
-        break;
     }
-    return DefWindowProcA(wnd, msg, wp, lp);
+    return ReportingDefProc(wnd, msg, wp, lp);
 }
 
 LRESULT CALLBACK DisplayProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp)
@@ -140,18 +141,11 @@ LRESULT CALLBACK DisplayProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp)
         Report("getobject", "page");
         return standin::AnswerGetObject(page, wp);
     }
-    switch (msg) {
-    case WM_PAINT:
+    if (msg == WM_PAINT) {
         PaintText(wnd, page ? standin::BodyText(page) : std::string(), RGB(255, 255, 255));
         return 0;
-    case WM_SYSCOMMAND:
-        if ((wp & 0xFFF0) == SC_CLOSE) Report("syscommand-close", ClassOf(wnd));
-        break;
-    case WM_DESTROY:
-        ReportClosed(wnd);
-        break;
     }
-    return DefWindowProcA(wnd, msg, wp, lp);
+    return ReportingDefProc(wnd, msg, wp, lp);
 }
 
 HWND ChildOfClass(const char* className)
