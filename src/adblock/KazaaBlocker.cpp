@@ -101,7 +101,7 @@ HRESULT GetWebBrowserFromWnd(HWND wnd, IWebBrowser2** browser)
     *browser = nullptr;
 
     // Loaded for this call only; declared first so it is freed after every interface.
-    ui::Module oleacc(LoadLibraryA(kAccessibilityLibrary));
+    win::Module oleacc(LoadLibraryA(kAccessibilityLibrary));
     auto objectFromLresult =
         oleacc ? reinterpret_cast<LPFNOBJECTFROMLRESULT>(
                      reinterpret_cast<void*>(GetProcAddress(oleacc.get(), objectFromLresultName)))

@@ -47,15 +47,15 @@ const char kWebsite[] = "http://quellor.example.com/";
 using HtmlHelpFn = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
 
 // hhctrl.ocx stays loaded once used: its help windows live in it.
-ui::Module& HelpLibrary()
+win::Module& HelpLibrary()
 {
-    static ui::Module module;
+    static win::Module module;
     return module;
 }
 
 HWND CallHtmlHelp(HWND owner, const char* file, UINT command, DWORD_PTR data, bool loadIfNeeded)
 {
-    ui::Module& library = HelpLibrary();
+    win::Module& library = HelpLibrary();
     if (!library && loadIfNeeded) library.reset(LoadLibraryA("hhctrl.ocx"));
     if (!library) return nullptr;
     auto fn = reinterpret_cast<HtmlHelpFn>(

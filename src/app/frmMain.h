@@ -6,7 +6,7 @@
 
 #include "ui/Application.h"
 #include "ui/Controls.h"
-#include "ui/Handles.h"
+#include "win/Handles.h"
 
 inline constexpr UINT WM_TRAYMESSAGE = WM_USER + 1234;
 // The first version of the tray record: what every shell accepts.
@@ -140,7 +140,7 @@ private:
     void CreateShell();
     void CreateAboutPage();
     void ReadVersion();
-    ui::Icon mainIcon_, alertIcon_, trayMainIcon_, trayAlertIcon_;
+    win::Icon mainIcon_, alertIcon_, trayMainIcon_, trayAlertIcon_;
 
     friend class TfrmMainAccess;
 };

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "history/LogEntry.h"
-#include "ui/Handles.h"
+#include "win/Handles.h"
 
 class TQuellorLogFile {
   public:
@@ -23,7 +23,7 @@ class TQuellorLogFile {
 
   private:
     bool Rewind() noexcept;
-    ui::File file_; // closed by its destructor
+    win::File file_; // closed by its destructor
     bool isOpen_ = false;
     uint64_t next_ = 0; // number of the next record; the file is positioned at it
 };

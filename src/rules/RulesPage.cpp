@@ -6,10 +6,11 @@
 #include "app/frmMain.h"
 #include "rules/RuleRecord.h"
 #include "rules/frmEditRule.h"
+#include "win/Files.h"
 
 namespace {
 
-using ui::EQuellorError;
+using win::EQuellorError;
 
 std::string RulePath()
 {
@@ -34,12 +35,6 @@ DWORD Attributes(const std::string& path)
     return GetFileAttributesA(path.c_str());
 }
 
-bool FileExists(const std::string& path)
-{
-    DWORD attributes = Attributes(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 bool IsReadOnly(const std::string& path)
 {
     DWORD attributes = Attributes(path);
@@ -47,9 +42,9 @@ bool IsReadOnly(const std::string& path)
 }
 
 // Read and write access with both shared: the browser helper may hold the file open.
-ui::File OpenShared(const std::string& path, DWORD disposition)
+win::File OpenShared(const std::string& path, DWORD disposition)
 {
-    return ui::File(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+    return win::File(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
 }
@@ -106,13 +101,13 @@ void TfrmMain::LoadRules()
     pageMain.Repaint();
     const std::string path = RulePath();
     // Until the first save there is no file, and the list keeps what it holds.
-    if (!FileExists(path)) return;
+    if (!win::FileExists(path)) return;
     lvwRules.Clear();
 
     // Wine running as root opens read-only files for writing; the attribute is the user's
     // wish, so it is honoured here as Windows itself would.
     const bool readOnly = IsReadOnly(path);
-    ui::File file;
+    win::File file;
     if (!readOnly) file = OpenShared(path, OPEN_EXISTING);
     if (!file) {
         std::string reason = readOnly ? "the file is read-only." : Reason(GetLastError());
@@ -151,7 +146,7 @@ void TfrmMain::SaveRules()
 
     if (IsReadOnly(path)) throw EQuellorError(notSaved + "is read-only.");
     // Rewritten in place, never replaced: the browser helper may hold it open.
-    ui::File file = OpenShared(path, OPEN_ALWAYS);
+    win::File file = OpenShared(path, OPEN_ALWAYS);
     if (!file)
         throw EQuellorError(notSaved +
                             "could not be opened for writing: " + Reason(GetLastError()));

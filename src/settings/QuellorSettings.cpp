@@ -4,12 +4,12 @@
 
 #include "helper_contract/HelperContract.h"
 #include "settings/LocalTime.h"
-#include "ui/Application.h"
-#include "ui/Handles.h"
+#include "win/Error.h"
+#include "win/Handles.h"
 
 namespace {
 
-using ui::EQuellorError;
+using win::EQuellorError;
 
 std::string Quoted(const char* format, const char* name)
 {
@@ -29,18 +29,18 @@ std::string Quoted(const char* format, const char* name)
 }
 
 // A key that can be neither opened nor created leaves the operation silent.
-ui::RegKey OpenForReading()
+win::RegKey OpenForReading()
 {
-    ui::RegKey key;
+    win::RegKey key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, contract::kSettingsKey, 0, KEY_READ, key.put()) !=
         ERROR_SUCCESS)
         key.reset();
     return key;
 }
 
-ui::RegKey OpenForWriting()
+win::RegKey OpenForWriting()
 {
-    ui::RegKey key;
+    win::RegKey key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, contract::kSettingsKey, 0, nullptr,
                         REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.put(),
                         nullptr) != ERROR_SUCCESS)
@@ -138,7 +138,7 @@ TQuellorSettings::TQuellorSettings(bool load)
 
 void TQuellorSettings::Load()
 {
-    if (ui::RegKey key = OpenForReading()) {
+    if (win::RegKey key = OpenForReading()) {
         HKEY k = key.get();
         ReadBool(k, "DefaultNoPopups", DefaultNoPopups);
         ReadBool(k, "IgnoreWhenCtrlKey", IgnoreWhenCtrlKey);
@@ -167,7 +167,7 @@ void TQuellorSettings::Load()
 
 void TQuellorSettings::LoadKillCounters()
 {
-    if (ui::RegKey key = OpenForReading()) {
+    if (win::RegKey key = OpenForReading()) {
         ReadInteger(key.get(), contract::kKillsToDate, KillsToDate);
         ReadInteger(key.get(), contract::kKillsToday, KillsToday);
     }
@@ -175,7 +175,7 @@ void TQuellorSettings::LoadKillCounters()
 
 void TQuellorSettings::Save()
 {
-    ui::RegKey key = OpenForWriting();
+    win::RegKey key = OpenForWriting();
     if (!key) return;
     HKEY k = key.get();
     WriteDate(k, "LastChange", NowAsOleDate());
@@ -199,7 +199,7 @@ void TQuellorSettings::Save()
 
 void TQuellorSettings::StoreFilePaths(const std::string& logFile, const std::string& ruleFile)
 {
-    ui::RegKey key = OpenForWriting();
+    win::RegKey key = OpenForWriting();
     if (!key) return;
     WriteString(key.get(), contract::kLogFile, logFile);
     WriteString(key.get(), contract::kRuleFile, ruleFile);

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "ui/Handles.h"
+#include "win/Handles.h"
 
 namespace setup {
 
@@ -65,7 +65,7 @@ TFolderLocations ReadFolderLocations()
     f.SystemDir = SystemFolder([](char* b, UINT n) { return GetSystemDirectoryA(b, n); });
     f.TempDir = SystemFolder([](char* b, UINT n) { return static_cast<UINT>(GetTempPathA(n, b)); });
 
-    ui::RegKey key;
+    win::RegKey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
                       KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS) {
         f.ProgramFilesDir = WithBackslash(StringValue(key.get(), "ProgramFilesDir"));

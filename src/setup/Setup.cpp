@@ -8,7 +8,7 @@
 #include "helper_contract/HelperContract.h"
 #include "setup/FolderLocations.h"
 #include "setup/SetupOps.h"
-#include "ui/Handles.h"
+#include "win/Handles.h"
 
 namespace {
 
@@ -28,12 +28,12 @@ void WriteUninstallValue(HKEY key, const char* name, const std::string& data)
 {
     if (!key || RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                                static_cast<DWORD>(data.size() + 1)) != ERROR_SUCCESS)
-        throw ui::EQuellorError(std::string("Failed to set data for '") + name + "'");
+        throw win::EQuellorError(std::string("Failed to set data for '") + name + "'");
 }
 
 void WriteUninstallEntry()
 {
-    ui::RegKey key;
+    win::RegKey key;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kUninstallRoot + ProductName()).c_str(), 0, nullptr,
                         REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.put(),
                         nullptr) != ERROR_SUCCESS)

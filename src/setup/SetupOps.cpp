@@ -9,20 +9,15 @@
 
 #include <cstdio>
 
-#include "ui/Application.h"
-#include "ui/Handles.h"
+#include "win/Error.h"
+#include "win/Files.h"
+#include "win/Handles.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace setup {
 
 namespace {
-
-bool FileExists(const std::string& path)
-{
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 bool HasDllExtension(const std::string& path)
 {
@@ -36,8 +31,8 @@ bool HasDllExtension(const std::string& path)
 
 bool CallServerEntry(const std::string& path, const char* entry)
 {
-    if (!FileExists(path) || !HasDllExtension(path)) return false;
-    ui::Module library(LoadLibraryA(path.c_str()));
+    if (!win::FileExists(path) || !HasDllExtension(path)) return false;
+    win::Module library(LoadLibraryA(path.c_str()));
     if (!library) return false;
     using ServerEntry = HRESULT(STDAPICALLTYPE*)();
     auto call = reinterpret_cast<ServerEntry>(
@@ -49,7 +44,7 @@ bool CallServerEntry(const std::string& path, const char* entry)
 
 void Check(HRESULT hr)
 {
-    if (FAILED(hr)) throw ui::EQuellorError(SystemErrorText(hr));
+    if (FAILED(hr)) throw win::EQuellorError(win::SystemErrorText(hr));
 }
 
 // Balances a successful CoInitialize; a failed one must not be undone.
@@ -73,26 +68,6 @@ bool UnregisterServerDll(const std::string& path)
     return CallServerEntry(path, "DllUnregisterServer");
 }
 
-std::string SystemErrorText(HRESULT hr)
-{
-    char* text = nullptr;
-    DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message;
-    if (length && text) message.assign(text, length);
-    if (text) LocalFree(text);
-    while (!message.empty() &&
-           (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-        message.pop_back();
-    if (message.empty()) {
-        char fallback[64];
-        std::snprintf(fallback, sizeof fallback, "System error 0x%08lX",
-                      static_cast<unsigned long>(hr));
-        message = fallback;
-    }
-    return message;
-}
 
 bool ForceDirectories(const std::string& folder)
 {
@@ -115,7 +90,7 @@ bool CreateShortcut(const std::string& name, const std::string& description,
                     const std::string& workingFolder, const std::string& iconFile, int iconIndex,
                     const std::string& arguments)
 {
-    if (folder.empty()) throw ui::EQuellorError("Unable to create directory");
+    if (folder.empty()) throw win::EQuellorError("Unable to create directory");
     // A folder that cannot be made shows up as the failure of the save below.
     ForceDirectories(folder);
 

@@ -12,7 +12,7 @@ bool RegisterServerDll(const std::string& path);
 bool UnregisterServerDll(const std::string& path);
 
 // Writes folder\name.lnk, creating the folder first. Every failure is raised as a
-// ui::EQuellorError carrying the system's description of it; true when saved.
+// win::EQuellorError carrying the system's description of it; true when saved.
 bool CreateShortcut(const std::string& name, const std::string& description,
                     const std::string& target, const std::string& folder,
                     const std::string& workingFolder, const std::string& iconFile, int iconIndex,
@@ -20,8 +20,5 @@ bool CreateShortcut(const std::string& name, const std::string& description,
 
 // Creates the folder and every missing folder above it; false when it does not exist after.
 bool ForceDirectories(const std::string& folder);
-
-// The system's description of an HRESULT, without the line break it ends with.
-std::string SystemErrorText(HRESULT hr);
 
 } // namespace setup

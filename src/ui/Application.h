@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/Handles.h"
+#include "win/Error.h"
+#include "win/Handles.h"
 
 namespace ui {
 
@@ -68,7 +69,7 @@ private:
     static LRESULT CALLBACK AppWndProc(HWND, UINT, WPARAM, LPARAM);
     void Dispatch(MSG& msg);
     HWND handle_ = nullptr;
-    Font font_;
+    win::Font font_;
     TForm* mainForm_ = nullptr;
     std::vector<TForm*> modal_;
     bool terminated_ = false;
@@ -81,15 +82,5 @@ TApplication& Application();
 // Text of an error as the error box shows it: a full stop is added when the last
 // character sorts after ".".
 std::string ErrorBoxText(const std::string& message);
-
-// Errors of the storage layers carry a message text.
-class EQuellorError : public std::exception {
-public:
-    explicit EQuellorError(std::string message) : message_(std::move(message)) {}
-    const char* what() const noexcept override { return message_.c_str(); }
-
-private:
-    std::string message_;
-};
 
 } // namespace ui

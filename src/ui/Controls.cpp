@@ -64,7 +64,7 @@ void TControl::CreateWnd(TWinContainer& parent, const char* windowClass, const s
 {
     HWND hwnd = CreateWindowExA(exStyle, windowClass, text.c_str(), style | WS_CHILD | WS_VISIBLE,
                                 x, y, w, h, parent.Handle(), nullptr, Instance(), nullptr);
-    if (!hwnd) throw EQuellorError("Unable to create a window of class " + std::string(windowClass));
+    if (!hwnd) throw win::EQuellorError("Unable to create a window of class " + std::string(windowClass));
     Attach(hwnd);
     SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(Application().DefaultFont()), FALSE);
 }
@@ -152,7 +152,7 @@ void TWinContainer::CreateContainer(const char* className, HWND parent, const st
 {
     HWND hwnd = CreateWindowExA(exStyle, className, text.c_str(), style, x, y, w, h, parent,
                                 nullptr, Instance(), this);
-    if (!hwnd) throw EQuellorError("Unable to create a window of class " + std::string(className));
+    if (!hwnd) throw win::EQuellorError("Unable to create a window of class " + std::string(className));
     Attach(hwnd);
     SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(Application().DefaultFont()), FALSE);
 }
@@ -1004,7 +1004,7 @@ void TTimer::Tick()
 
 void TPopupMenu::Popup(HWND owner, int x, int y)
 {
-    Menu menu(CreatePopupMenu());
+    win::Menu menu(CreatePopupMenu());
     for (size_t i = 0; i < Items.size(); ++i) {
         if (Items[i]->IsSeparator())
             AppendMenuA(menu.get(), MF_SEPARATOR, 0, nullptr);

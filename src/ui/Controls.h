@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/Handles.h"
+#include "win/Handles.h"
 
 namespace ui {
 
@@ -219,7 +219,7 @@ private:
     static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
     void AutoSize();
     COLORREF color_ = CLR_INVALID;
-    Font font_;
+    win::Font font_;
     bool autoWidth_ = false, autoHeight_ = false;
 };
 

@@ -211,7 +211,7 @@ TEST_F(RulesTest, FileHeldWithoutSharedWritesIsReportedAndKept)
 {
     const std::string stored = Record("a.com", 1) + Record("b.com", 4);
     WriteRuleFile(stored);
-    ui::File holder(CreateFileA(RulePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    win::File holder(CreateFileA(RulePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
 
@@ -244,7 +244,7 @@ TEST_F(RulesTest, AFileThatCannotBeShortenedHoldsNoDeletedRule)
 {
     // A reader holding the file mapped stops it from being cut shorter.
     WriteRuleFile(Record("a.com", 1) + Record("b.com", 2) + Record("c.com", 3));
-    ui::File reader(CreateFileA(RulePath().c_str(), GENERIC_READ,
+    win::File reader(CreateFileA(RulePath().c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                 nullptr));
     ASSERT_TRUE(reader);

@@ -135,7 +135,7 @@ std::string LoadError(TQuellorSettings& settings)
 {
     try {
         settings.Load();
-    } catch (const ui::EQuellorError& e) {
+    } catch (const win::EQuellorError& e) {
         return e.what();
     }
     return "";
@@ -267,7 +267,7 @@ TEST_F(SettingsStoreTest, BadDataStopsLoadAtThatValueWithItsError)
         try {
             TQuellorSettings loaded(true);
             ADD_FAILURE() << "no error for " << c.error;
-        } catch (const ui::EQuellorError& e) {
+        } catch (const win::EQuellorError& e) {
             EXPECT_STREQ(e.what(), c.error);
         }
     }
@@ -292,7 +292,7 @@ TEST_F(SettingsStoreTest, KillCountersAreReadAloneAndFailTheSameWay)
     try {
         failing.LoadKillCounters();
         ADD_FAILURE() << "no error";
-    } catch (const ui::EQuellorError& e) {
+    } catch (const win::EQuellorError& e) {
         EXPECT_STREQ(e.what(), "Invalid data type for 'KillsToDate'");
     }
     EXPECT_EQ(failing.KillsToday, 0) << "stops at the failing value";
@@ -480,7 +480,7 @@ TEST_F(SettingsStoreTest, ARefusedWriteStopsSaveAtThatValue)
         std::string error;
         try {
             settings.Save();
-        } catch (const ui::EQuellorError& e) {
+        } catch (const win::EQuellorError& e) {
             error = e.what();
         }
         swapper.join();

@@ -31,7 +31,7 @@ template <typename Call> std::string ErrorOf(Call call)
 {
     try {
         call();
-    } catch (const ui::EQuellorError& e) {
+    } catch (const win::EQuellorError& e) {
         return e.what();
     }
     return "";
@@ -166,7 +166,7 @@ TEST(SetupOperations, ShortcutLeavesTheThreadsComAsItFoundIt)
     EXPECT_EQ(plainError, "");
     EXPECT_TRUE(testsupport::FileExists(folder + "plain.lnk"));
     EXPECT_EQ(afterPlainThread, CO_E_NOTINITIALIZED);
-    EXPECT_EQ(mtaError, setup::SystemErrorText(RPC_E_CHANGED_MODE));
+    EXPECT_EQ(mtaError, win::SystemErrorText(RPC_E_CHANGED_MODE));
     EXPECT_EQ(initAfterMta, S_FALSE);
     EXPECT_FALSE(testsupport::FileExists(folder + "mta.lnk"));
 }

@@ -302,7 +302,7 @@ TEST_F(ShellTest, ErrorsOfAHandlerAreShownOnceWithAFullStopRule)
     };
     for (const auto& c : cases) {
         boxes.clear();
-        ui::Fire([&](ui::TObject*) { throw ui::EQuellorError(c.message); }, form.get());
+        ui::Fire([&](ui::TObject*) { throw win::EQuellorError(c.message); }, form.get());
         ASSERT_EQ(boxes.size(), 1u) << c.message;
         EXPECT_EQ(boxes[0].text, c.shown);
         EXPECT_EQ(boxes[0].caption, "Quellor");

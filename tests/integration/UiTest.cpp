@@ -225,7 +225,7 @@ TEST(Ui, AnErrorInAnEventGoesToTheErrorHandlerNotThroughTheWindow)
         shown.push_back(text);
         return IDOK;
     };
-    form.check.OnClick = [](ui::TObject*) { throw ui::EQuellorError("Broken"); };
+    form.check.OnClick = [](ui::TObject*) { throw win::EQuellorError("Broken"); };
     SendMessageA(form.check.Handle(), BM_CLICK, 0, 0);
     ui::Application().MessageBoxHook = nullptr;
     ASSERT_EQ(shown.size(), 1u);

@@ -3,7 +3,7 @@
 // and cannot be copied. Borrowed handles (shared icons, child windows) stay raw.
 #include <windows.h>
 
-namespace ui {
+namespace win {
 
 template <typename T, typename Traits>
 class Unique {
@@ -87,4 +87,4 @@ using Font = Unique<HFONT, FontTraits>;
 using Brush = Unique<HBRUSH, BrushTraits>;
 using Menu = Unique<HMENU, MenuTraits>;
 
-} // namespace ui
+} // namespace win
