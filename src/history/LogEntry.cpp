@@ -1,7 +1,9 @@
 #include "history/LogEntry.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace history {
 
@@ -21,7 +23,29 @@ void ReadText(const unsigned char* field, std::string& text)
     text.assign(reinterpret_cast<const char*>(field + 1), field[0]);
 }
 
+void WriteDouble(double value, unsigned char* bytes)
+{
+    uint64_t bits = std::bit_cast<uint64_t>(value);
+    for (int i = 0; i < 8; ++i, bits >>= 8)
+        bytes[i] = static_cast<unsigned char>(bits & 0xFF);
+}
+
+void WriteText(std::string_view text, unsigned char* field)
+{
+    size_t length = std::min(text.size(), kTextFieldSize - 1);
+    field[0] = static_cast<unsigned char>(length);
+    std::memcpy(field + 1, text.data(), length);
+}
+
 } // namespace
+
+void EncodeLogEntry(const TLogEntry& entry, std::span<unsigned char, kLogEntrySize> record)
+{
+    std::fill(record.begin(), record.end(), 0);
+    WriteDouble(entry.Time, record.data());
+    WriteText(entry.URL, record.data() + 8);
+    WriteText(entry.Source, record.data() + 8 + kTextFieldSize);
+}
 
 void DecodeLogEntry(std::span<const unsigned char, kLogEntrySize> record, TLogEntry& entry)
 {

@@ -23,6 +23,10 @@ struct TLogEntry {
 // Fills every member from one whole record; the bytes after each text's length are ignored.
 void DecodeLogEntry(std::span<const unsigned char, kLogEntrySize> record, TLogEntry& entry);
 
+// The record the browser helper appends: the time, then each text cut to its first 255
+// bytes (the caller cuts at a character boundary of its code page), the rest zero.
+void EncodeLogEntry(const TLogEntry& entry, std::span<unsigned char, kLogEntrySize> record);
+
 // The text without its trailing blanks and control characters (every code below 33); codes
 // above 127 are characters of the ANSI code page and stay.
 std::string TrimRight(std::string_view text);

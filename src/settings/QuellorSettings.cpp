@@ -11,6 +11,8 @@ namespace {
 
 using win::EQuellorError;
 
+constexpr char kLastChange[] = "LastChange";
+
 std::string Quoted(const char* format, const char* name)
 {
     std::string text = format;
@@ -129,6 +131,33 @@ void WriteDate(HKEY key, const char* name, double value)
     Write(key, name, REG_BINARY, &value, sizeof value);
 }
 
+// Every value in read order; each read goes through guard, which decides what a broken
+// value does.
+template <typename Guard> void ReadAll(HKEY k, TQuellorSettings& s, Guard guard)
+{
+    guard([&] { ReadBool(k, "DefaultNoPopups", s.DefaultNoPopups); });
+    guard([&] { ReadBool(k, "IgnoreWhenCtrlKey", s.IgnoreWhenCtrlKey); });
+    guard([&] { ReadBool(k, "BlockAds", s.BlockAds); });
+    guard([&] { ReadBool(k, "BlockFileSharingAds", s.BlockFileSharingAds); });
+    guard([&] { ReadBool(k, "TrayAnimate", s.TrayAnimate); });
+    guard([&] { ReadBool(k, "PlaySound", s.PlaySound); });
+    guard([&] { ReadString(k, "SoundFile", s.SoundFile); });
+    guard([&] { ReadBool(k, "DisableTheater", s.DisableTheater); });
+    guard([&] { ReadBool(k, "DisableFullScreen", s.DisableFullScreen); });
+    guard([&] { ReadBool(k, "SilentMode", s.SilentMode); });
+    guard([&] { ReadBool(k, "AlwaysAllowRezize", s.AlwaysAllowRezize); });
+    guard([&] { ReadBool(k, "AlwaysShowToolBar", s.AlwaysShowToolBar); });
+    guard([&] { ReadBool(k, "AlwaysShowStatusBar", s.AlwaysShowStatusBar); });
+    guard([&] { ReadBool(k, "AlwaysShowAddressBar", s.AlwaysShowAddressBar); });
+    guard([&] { ReadBool(k, "AlwaysShowMenuBar", s.AlwaysShowMenuBar); });
+    guard([&] { ReadInteger(k, contract::kKillsToDate, s.KillsToDate); });
+    guard([&] { ReadInteger(k, contract::kKillsToday, s.KillsToday); });
+    guard([&] { ReadDate(k, contract::kKillDate, s.KillDate); });
+    guard([&] { ReadInteger(k, contract::kMaxLogSize, s.MaxLogSize); });
+    guard([&] { ReadString(k, contract::kLogFile, s.LogFile); });
+    guard([&] { ReadString(k, contract::kRuleFile, s.RuleFile); });
+}
+
 } // namespace
 
 TQuellorSettings::TQuellorSettings(bool load)
@@ -138,31 +167,47 @@ TQuellorSettings::TQuellorSettings(bool load)
 
 void TQuellorSettings::Load()
 {
-    if (win::RegKey key = OpenForReading()) {
-        HKEY k = key.get();
-        ReadBool(k, "DefaultNoPopups", DefaultNoPopups);
-        ReadBool(k, "IgnoreWhenCtrlKey", IgnoreWhenCtrlKey);
-        ReadBool(k, "BlockAds", BlockAds);
-        ReadBool(k, "BlockFileSharingAds", BlockFileSharingAds);
-        ReadBool(k, "TrayAnimate", TrayAnimate);
-        ReadBool(k, "PlaySound", PlaySound);
-        ReadString(k, "SoundFile", SoundFile);
-        ReadBool(k, "DisableTheater", DisableTheater);
-        ReadBool(k, "DisableFullScreen", DisableFullScreen);
-        ReadBool(k, "SilentMode", SilentMode);
-        ReadBool(k, "AlwaysAllowRezize", AlwaysAllowRezize);
-        ReadBool(k, "AlwaysShowToolBar", AlwaysShowToolBar);
-        ReadBool(k, "AlwaysShowStatusBar", AlwaysShowStatusBar);
-        ReadBool(k, "AlwaysShowAddressBar", AlwaysShowAddressBar);
-        ReadBool(k, "AlwaysShowMenuBar", AlwaysShowMenuBar);
-        ReadInteger(k, contract::kKillsToDate, KillsToDate);
-        ReadInteger(k, contract::kKillsToday, KillsToday);
-        ReadDate(k, contract::kKillDate, KillDate);
-        ReadInteger(k, contract::kMaxLogSize, MaxLogSize);
-        ReadString(k, contract::kLogFile, LogFile);
-        ReadString(k, contract::kRuleFile, RuleFile);
-    }
+    if (win::RegKey key = OpenForReading()) ReadAll(key.get(), *this, [](auto read) { read(); });
     LoadedAt = NowAsOleDate();
+}
+
+void TQuellorSettings::LoadTolerant() noexcept
+{
+    try {
+        if (win::RegKey key = OpenForReading())
+            ReadAll(key.get(), *this, [this](auto read) {
+                try {
+                    read();
+                } catch (const EQuellorError&) {
+                    // the value keeps its default; the others are still read
+                }
+            });
+        LoadedAt = NowAsOleDate();
+    } catch (...) {
+        // out of memory: whatever was read stays
+    }
+}
+
+TQuellorSettings::TChangeMarks TQuellorSettings::ReadChangeMarks() noexcept
+{
+    TChangeMarks marks;
+    win::RegKey key = OpenForReading();
+    if (!key) return marks;
+    double value = 0;
+    DWORD type = 0, size = sizeof value;
+    if (RegQueryValueExA(key.get(), kLastChange, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                         &size) == ERROR_SUCCESS &&
+        type == REG_BINARY && size == sizeof value)
+        marks.lastChange = value;
+    try {
+        ReadString(key.get(), contract::kLogFile, marks.logFile);
+    } catch (...) {
+    }
+    try {
+        ReadString(key.get(), contract::kRuleFile, marks.ruleFile);
+    } catch (...) {
+    }
+    return marks;
 }
 
 void TQuellorSettings::LoadKillCounters()
@@ -178,7 +223,7 @@ void TQuellorSettings::Save()
     win::RegKey key = OpenForWriting();
     if (!key) return;
     HKEY k = key.get();
-    WriteDate(k, "LastChange", NowAsOleDate());
+    WriteDate(k, kLastChange, NowAsOleDate());
     WriteBool(k, "DefaultNoPopups", DefaultNoPopups);
     WriteBool(k, "IgnoreWhenCtrlKey", IgnoreWhenCtrlKey);
     WriteBool(k, "BlockAds", BlockAds);

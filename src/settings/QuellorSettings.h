@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // <mmsystem.h> makes PlaySound a macro; here it is the name of a setting.
@@ -13,7 +14,7 @@
 #endif
 
 class TQuellorSettings {
-public:
+  public:
     // Every member at its default; with load set, Load() runs and its error is the
     // construction's.
     explicit TQuellorSettings(bool load);
@@ -44,6 +45,16 @@ public:
 
     // Reads every value present; a missing key or value keeps the defaults.
     void Load();
+    // The same, but a broken value keeps its default and the reading goes on: for the
+    // browser helper, which must never fail a browser's event over a setting.
+    void LoadTolerant() noexcept;
+    // What tells a reader of the key that it changed: LastChange (nothing when missing or
+    // broken) and the two paths, which every start stores without a LastChange.
+    struct TChangeMarks {
+        std::optional<double> lastChange;
+        std::string logFile, ruleFile;
+    };
+    static TChangeMarks ReadChangeMarks() noexcept;
     void LoadKillCounters();
     // LastChange, then the sixteen settings values; never the counters or the paths.
     void Save();

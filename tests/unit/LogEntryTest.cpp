@@ -93,6 +93,38 @@ TEST(LogEntry, TimeIsLittleEndianWhateverTheHost)
     }
 }
 
+// What the browser helper writes must read back through the page's decoder, bytes after
+// each text zero, a text over 255 bytes cut.
+TEST(LogEntry, EncodedRecordsDecodeBackAndPadWithZeros)
+{
+    const struct {
+        double time;
+        std::string url, source, urlBack;
+    } cases[] = {
+        {2.5, "http://ads.example.com/x", "http://www.example.com/", "http://ads.example.com/x"},
+        {-1.25, "", std::string("a\0\xE9", 3), ""},
+        {45000.75, std::string(300, 'u'), "s", std::string(255, 'u')},
+    };
+    for (const auto& c : cases) {
+        Record r;
+        r.fill(0xCC);
+        history::EncodeLogEntry({c.time, c.url, c.source}, r);
+        TLogEntry e;
+        DecodeLogEntry(r, e);
+        EXPECT_EQ(e.Time, c.time);
+        EXPECT_EQ(e.URL, c.urlBack);
+        EXPECT_EQ(e.Source, c.source);
+        for (size_t i = kUrl + 1 + e.URL.size(); i < kSource; ++i)
+            ASSERT_EQ(r[i], 0) << i;
+        for (size_t i = kSource + 1 + e.Source.size(); i < kLogEntrySize; ++i)
+            ASSERT_EQ(r[i], 0) << i;
+    }
+    const unsigned char twoAndAHalf[8] = {0, 0, 0, 0, 0, 0, 0x04, 0x40};
+    Record r;
+    history::EncodeLogEntry({2.5, "", ""}, r);
+    EXPECT_EQ(std::memcmp(r.data(), twoAndAHalf, 8), 0); // little-endian on any host
+}
+
 TEST(LogEntry, TrimRightDropsTrailingBlanksAndControlsOnly)
 {
     const struct {

@@ -1,0 +1,189 @@
+#include "history/LogWriter.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <vector>
+
+#include "helper_contract/HelperContract.h"
+#include "win/Handles.h"
+
+namespace history {
+
+namespace {
+
+// One name for every browser process of the session.
+constexpr char kWriterMutex[] = "Local\\Quellor.LogWriter";
+// Long enough for a trim of the largest log; a writer stuck longer is not waited for.
+constexpr DWORD kLockTimeoutMs = 3000;
+
+struct HandleTraits {
+    static HANDLE invalid() { return nullptr; }
+    static bool valid(HANDLE h) { return h != nullptr; }
+    static void close(HANDLE h) { CloseHandle(h); }
+};
+using Handle = win::Unique<HANDLE, HandleTraits>;
+
+class WriterLock {
+  public:
+    WriterLock() noexcept : mutex_(CreateMutexA(nullptr, FALSE, kWriterMutex))
+    {
+        if (!mutex_) return;
+        // An abandoned mutex is ours all the same: a torn record is overwritten below.
+        DWORD wait = WaitForSingleObject(mutex_.get(), kLockTimeoutMs);
+        held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    }
+    ~WriterLock()
+    {
+        if (held_) ReleaseMutex(mutex_.get());
+    }
+    WriterLock(const WriterLock&) = delete;
+    WriterLock& operator=(const WriterLock&) = delete;
+    bool Held() const { return held_; }
+
+  private:
+    Handle mutex_;
+    bool held_ = false;
+};
+
+bool Seek(HANDLE file, uint64_t offset)
+{
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != 0;
+}
+
+bool WriteAt(HANDLE file, uint64_t offset, const void* data, size_t size)
+{
+    DWORD written = 0;
+    return Seek(file, offset) &&
+           WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+}
+
+bool ReadAt(HANDLE file, uint64_t offset, void* data, size_t size)
+{
+    DWORD got = 0;
+    return Seek(file, offset) && ReadFile(file, data, static_cast<DWORD>(size), &got, nullptr) &&
+           got == size;
+}
+
+bool CutAt(HANDLE file, uint64_t length)
+{
+    return Seek(file, length) && SetEndOfFile(file);
+}
+
+int32_t ReadCounter(HKEY key, const char* name)
+{
+    int32_t value = 0;
+    DWORD type = 0, size = sizeof value;
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof value || value < 0)
+        return 0;
+    return value;
+}
+
+double ReadDate(HKEY key, const char* name)
+{
+    double value = 0;
+    DWORD type = 0, size = sizeof value;
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_BINARY || size != sizeof value || !std::isfinite(value))
+        return 0;
+    return value;
+}
+
+} // namespace
+
+uint64_t RecordsKeptOnTrim(int32_t maxLogSizeKb, uint64_t records)
+{
+    if (maxLogSizeKb <= 0) return 0;
+    uint64_t limit = static_cast<uint64_t>(maxLogSizeKb) * 1024;
+    uint64_t target = limit * 9 / 10 / kLogEntrySize; // records after the append
+    return std::min(records, target > 0 ? target - 1 : 0);
+}
+
+bool AppendLogRecord(const std::string& path, int32_t maxLogSizeKb, const TLogEntry& entry)
+{
+    uint64_t room =
+        maxLogSizeKb > 0 ? static_cast<uint64_t>(maxLogSizeKb) * 1024 / kLogEntrySize : 0;
+    win::File file(CreateFileA(
+        path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        room > 0 ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return room == 0 && GetLastError() == ERROR_FILE_NOT_FOUND;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size)) return false;
+    uint64_t records = static_cast<uint64_t>(size.QuadPart) / kLogEntrySize;
+    if (room == 0) return CutAt(file.get(), 0);
+
+    uint64_t end = records * kLogEntrySize; // a torn record after it is overwritten
+    if (records + 1 > room) {
+        uint64_t keep = RecordsKeptOnTrim(maxLogSizeKb, records);
+        if (keep > 0) {
+            std::vector<unsigned char> kept(static_cast<size_t>(keep * kLogEntrySize));
+            if (!ReadAt(file.get(), (records - keep) * kLogEntrySize, kept.data(), kept.size()) ||
+                !WriteAt(file.get(), 0, kept.data(), kept.size()))
+                return false;
+        }
+        end = keep * kLogEntrySize;
+    }
+    std::array<unsigned char, kLogEntrySize> record;
+    EncodeLogEntry(entry, record);
+    return WriteAt(file.get(), end, record.data(), record.size()) &&
+           CutAt(file.get(), end + kLogEntrySize);
+}
+
+bool RaiseKillCounters(double now)
+{
+    win::RegKey key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, contract::kSettingsKey, 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
+                        key.put(), nullptr) != ERROR_SUCCESS)
+        return false;
+    double today = std::floor(now);
+    int32_t total = ReadCounter(key.get(), contract::kKillsToDate);
+    int32_t sameDay = std::floor(ReadDate(key.get(), contract::kKillDate)) == today
+                          ? ReadCounter(key.get(), contract::kKillsToday)
+                          : 0;
+    if (total < INT32_MAX) ++total;
+    if (sameDay < INT32_MAX) ++sameDay;
+    auto set = [&](const char* name, DWORD type, const void* data, DWORD bytes) {
+        return RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), bytes) ==
+               ERROR_SUCCESS;
+    };
+    return set(contract::kKillsToDate, REG_DWORD, &total, sizeof total) &&
+           set(contract::kKillsToday, REG_DWORD, &sameDay, sizeof sameDay) &&
+           set(contract::kKillDate, REG_BINARY, &today, sizeof today);
+}
+
+int NotifyTrayProgram()
+{
+    UINT message = RegisterWindowMessageA(contract::kKillMessageName);
+    int told = 0;
+    HWND window = nullptr;
+    while ((window = FindWindowExA(nullptr, window, contract::kMainWindowClass,
+                                   contract::kMainWindowCaption)) != nullptr)
+        if (PostMessageA(window, message, 0, 0)) ++told;
+    return told;
+}
+
+TKillReport ReportKill(const TLogEntry& entry, const std::string& logPath, int32_t maxLogSizeKb)
+{
+    TKillReport report;
+    {
+        WriterLock lock;
+        // Without the lock nothing is written: a torn log is worse than a missing record.
+        report.lockHeld = lock.Held();
+        if (lock.Held()) {
+            report.logged = !logPath.empty() && AppendLogRecord(logPath, maxLogSizeKb, entry);
+            report.counted = RaiseKillCounters(entry.Time);
+        }
+    }
+    report.notified = NotifyTrayProgram();
+    return report;
+}
+
+} // namespace history

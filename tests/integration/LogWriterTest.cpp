@@ -1,0 +1,199 @@
+// What the browser helper does to the log and the counters for each closed pop-up window,
+// and how it reads the settings and the rule file: real files, the real registry.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "SettingsKey.h"
+#include "TestSupport.h"
+#include "history/LogWriter.h"
+#include "rules/RuleFile.h"
+#include "settings/LocalTime.h"
+#include "settings/QuellorSettings.h"
+
+namespace {
+
+std::string Record(double when, const std::string& url, const std::string& source)
+{
+    std::string record(520, '\0');
+    memcpy(&record[0], &when, 8);
+    record[8] = static_cast<char>(url.size());
+    memcpy(&record[9], url.data(), url.size());
+    record[264] = static_cast<char>(source.size());
+    memcpy(&record[265], source.data(), source.size());
+    return record;
+}
+
+std::string UrlOf(const std::string& log, size_t index)
+{
+    const char* field = log.data() + index * 520 + 8;
+    return std::string(field + 1, static_cast<unsigned char>(field[0]));
+}
+
+DWORD StoredDword(const char* name)
+{
+    auto raw = settingskey::Get(name);
+    DWORD value = 0xFFFFFFFF;
+    if (raw && raw->bytes.size() == 4) memcpy(&value, raw->bytes.data(), 4);
+    return value;
+}
+
+double StoredDate(const char* name)
+{
+    auto raw = settingskey::Get(name);
+    double value = -1;
+    if (raw && raw->bytes.size() == 8) memcpy(&value, raw->bytes.data(), 8);
+    return value;
+}
+
+class LogWriterTest : public ::testing::Test {
+  protected:
+    void SetUp() override { settingskey::Clear(); }
+    void TearDown() override { settingskey::Clear(); }
+};
+
+} // namespace
+
+TEST_F(LogWriterTest, TheLogIsKeptWithinMaxLogSizeByDroppingTheOldestInOneBatch)
+{
+    const struct {
+        int32_t maxKb;
+        int oldRecords;
+        size_t tornBytes;
+        int firstKept; // oldest record left; -1: none
+    } cases[] = {
+        {1000, 0, 0, -1}, {1000, 2, 0, 0}, {1, 3, 0, -1}, // room for one record only
+        {2, 5, 0, 3},     // 2048 bytes hold three: two old ones stay
+        {10, 19, 0, 3},   // full: about 90% of the limit is kept, not just one less
+        {10, 18, 0, 0},   // the new one still fits
+        {1000, 1, 10, 0}, // a torn record at the end is overwritten
+        {0, 2, 0, -2},    // no room at all: nothing kept, not even the new one
+        {-5, 2, 0, -2},
+    };
+    for (const auto& c : cases) {
+        std::string path = testsupport::FreshFolder("log") + "QUELLOR.log";
+        std::string old;
+        for (int i = 0; i < c.oldRecords; ++i)
+            old += Record(40000 + i, "old " + std::to_string(i), "src");
+        old += std::string(c.tornBytes, 'x');
+        testsupport::WriteFileBytes(path, old);
+
+        history::TLogEntry entry{45000.5, "new", "http://www.example.com/"};
+        history::TKillReport report = history::ReportKill(entry, path, c.maxKb);
+        EXPECT_TRUE(report.lockHeld);
+        EXPECT_TRUE(report.logged) << c.maxKb;
+
+        std::vector<std::string> expected;
+        if (c.firstKept >= -1) {
+            for (int i = std::max(c.firstKept, 0); c.firstKept >= 0 && i < c.oldRecords; ++i)
+                expected.push_back("old " + std::to_string(i));
+            expected.push_back("new");
+        }
+        std::string log = testsupport::ReadFileBytes(path);
+        ASSERT_EQ(log.size(), expected.size() * 520) << c.maxKb << " KB, " << c.oldRecords;
+        EXPECT_LE(log.size(), static_cast<size_t>(std::max(c.maxKb, 0)) * 1024u);
+        for (size_t i = 0; i < expected.size(); ++i)
+            EXPECT_EQ(UrlOf(log, i), expected[i]) << c.maxKb << " KB, record " << i;
+    }
+}
+
+TEST_F(LogWriterTest, KillsTodayStartsAfreshOnANewDayAndBrokenCountersCountFromZero)
+{
+    double today = std::floor(NowAsOleDate());
+    using settingskey::Double;
+    using settingskey::Dword;
+    const struct {
+        const char* what;
+        DWORD dateType;
+        std::string killDate; // empty: no value
+        DWORD countType;
+        DWORD toDate, today; // expected
+    } cases[] = {
+        {"same day", REG_BINARY, Double(today + 0.1), REG_DWORD, 11, 6},
+        {"late yesterday", REG_BINARY, Double(today - 0.01), REG_DWORD, 11, 1},
+        {"no date yet", REG_BINARY, "", REG_DWORD, 11, 1},
+        {"date of the wrong type", REG_SZ, "today", REG_DWORD, 11, 1},
+        {"counters of the wrong type", REG_BINARY, Double(today), REG_SZ, 1, 1},
+    };
+    for (const auto& c : cases) {
+        settingskey::Clear();
+        settingskey::Set("KillsToDate", c.countType, Dword(10));
+        settingskey::Set("KillsToday", c.countType, Dword(5));
+        if (!c.killDate.empty()) settingskey::Set("KillDate", c.dateType, c.killDate);
+        history::TKillReport report = history::ReportKill({today + 0.5, "u", "s"}, "", 1000);
+        EXPECT_FALSE(report.logged) << "no log path, no record";
+        EXPECT_TRUE(report.counted) << c.what;
+        EXPECT_EQ(StoredDword("KillsToDate"), c.toDate) << c.what;
+        EXPECT_EQ(StoredDword("KillsToday"), c.today) << c.what;
+        EXPECT_EQ(StoredDate("KillDate"), today) << c.what;
+    }
+}
+
+TEST_F(LogWriterTest, ALogHeldWithoutSharedWritesIsNotWrittenButTheKillIsCounted)
+{
+    std::string path = testsupport::FreshFolder("held") + "QUELLOR.log";
+    testsupport::WriteFileBytes(path, Record(40000, "old", "src"));
+    HANDLE holder = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    history::TKillReport report = history::ReportKill({45000, "new", "s"}, path, 1000);
+    CloseHandle(holder);
+    EXPECT_FALSE(report.logged);
+    EXPECT_TRUE(report.counted);
+    EXPECT_EQ(testsupport::ReadFileBytes(path).size(), 520u);
+}
+
+// The helper never fails an event over a setting: a broken value keeps its default and
+// the values after it are still read.
+TEST_F(LogWriterTest, TheHelpersLoadKeepsTheDefaultOfABrokenValueAndReadsTheRest)
+{
+    settingskey::Set("DefaultNoPopups", REG_SZ, settingskey::Sz("0"));
+    settingskey::SetDword("IgnoreWhenCtrlKey", 0);
+    settingskey::Set("KillDate", REG_BINARY, "1234");
+    settingskey::SetDword("MaxLogSize", 7);
+    settingskey::SetString("RuleFile", "C:\\q\\QUELLOR.rul");
+    TQuellorSettings s(false);
+    s.LoadTolerant();
+    EXPECT_TRUE(s.DefaultNoPopups);
+    EXPECT_FALSE(s.IgnoreWhenCtrlKey);
+    EXPECT_EQ(s.KillDate, 0);
+    EXPECT_EQ(s.MaxLogSize, 7);
+    EXPECT_EQ(s.RuleFile, "C:\\q\\QUELLOR.rul");
+    EXPECT_NE(s.LoadedAt, 0);
+
+    EXPECT_FALSE(TQuellorSettings::ReadChangeMarks().lastChange);
+    s.Save();
+    auto marks = TQuellorSettings::ReadChangeMarks();
+    ASSERT_TRUE(marks.lastChange);
+    EXPECT_EQ(*marks.lastChange, StoredDate("LastChange"));
+    EXPECT_EQ(marks.ruleFile, "C:\\q\\QUELLOR.rul");
+}
+
+TEST_F(LogWriterTest, TheRuleFileIsReadSharedAndSkipsWhatIsNoRule)
+{
+    std::string path = testsupport::FreshFolder("rules") + "QUELLOR.rul";
+    auto record = [](const std::string& url, unsigned char kind) {
+        rules::TRuleRecord r = rules::EncodeRule(url, kind);
+        return std::string(reinterpret_cast<const char*>(&r), sizeof r);
+    };
+    testsupport::WriteFileBytes(path, record("a.com", 1) + record("zero", 0) + record("b.com", 4) +
+                                          record("five", 5) + std::string(100, 'x'));
+    auto read = rules::ReadRuleFile(path);
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->size(), 2u);
+    EXPECT_EQ((*read)[0], (rules::TRule{"a.com", rules::rkAllowWhileVisiting}));
+    EXPECT_EQ((*read)[1], (rules::TRule{"b.com", rules::rkKillStartsWith}));
+
+    // The tray program rewrites the file holding it for reading and writing, shared.
+    HANDLE writer =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_TRUE(rules::ReadRuleFile(path)) << "read while the tray program holds it";
+    CloseHandle(writer);
+    HANDLE exclusive =
+        CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_FALSE(rules::ReadRuleFile(path)) << "held without sharing";
+    CloseHandle(exclusive);
+    EXPECT_FALSE(rules::ReadRuleFile(path + ".missing"));
+}
