@@ -1,0 +1,182 @@
+// QUELLOR.DLL, the browser helper: an in-process COM server with one class, loaded by
+// Internet Explorer into each of its processes.
+#include "helper/Module.h"
+
+#include <olectl.h>
+
+#include <new>
+#include <vector>
+
+#include "helper/BrowserHelper.h"
+#include "helper_contract/HelperContract.h"
+#include "win/Handles.h"
+
+namespace helper {
+
+HINSTANCE g_module = nullptr;
+std::atomic<long> g_objects{0};
+std::atomic<long> g_locks{0};
+
+std::string ModulePath()
+{
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        DWORD length =
+            GetModuleFileNameA(g_module, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return {};
+        if (length < buffer.size()) return std::string(buffer.data(), length);
+        if (buffer.size() >= 32768) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+namespace {
+
+constexpr char kClassName[] = "Quellor Browser Helper";
+
+std::string ClsidKey()
+{
+    return std::string("CLSID\\") + contract::kHelperClsid;
+}
+
+class ClassFactory final : public IClassFactory {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) noexcept override
+    {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IClassFactory) return E_NOINTERFACE;
+        *out = static_cast<IClassFactory*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() noexcept override
+    {
+        ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid,
+                                             void** out) noexcept override
+    {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        return CreateBrowserHelper(riid, out);
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) noexcept override
+    {
+        if (lock)
+            ++g_locks;
+        else
+            --g_locks;
+        return S_OK;
+    }
+
+  private:
+    ObjectCount count_;
+    std::atomic<ULONG> refs_{1};
+};
+
+HRESULT Failure(LONG error)
+{
+    return HRESULT_FROM_WIN32(error == ERROR_SUCCESS ? ERROR_GEN_FAILURE : error);
+}
+
+LONG SetString(HKEY root, const std::string& path, const char* name, const std::string& value)
+{
+    win::RegKey key;
+    LONG result = RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_SET_VALUE, nullptr, key.put(), nullptr);
+    if (result != ERROR_SUCCESS) return result;
+    return RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1));
+}
+
+LONG SetDword(HKEY root, const char* path, const char* name, DWORD value)
+{
+    win::RegKey key;
+    LONG result = RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                                  nullptr, key.put(), nullptr);
+    if (result != ERROR_SUCCESS) return result;
+    return RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value);
+}
+
+// A key that is already gone counts as removed.
+LONG DeleteKey(HKEY root, const std::string& path)
+{
+    LONG result = RegDeleteKeyA(root, path.c_str());
+    return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
+}
+
+HRESULT Unregister()
+{
+    // Every key is tried, so that one refusal leaves as little behind as it can.
+    LONG results[] = {
+        DeleteKey(HKEY_LOCAL_MACHINE, contract::kHelperKey),
+        DeleteKey(HKEY_CLASSES_ROOT, ClsidKey() + "\\InprocServer32"),
+        DeleteKey(HKEY_CLASSES_ROOT, ClsidKey()),
+    };
+    for (LONG result : results)
+        if (result != ERROR_SUCCESS) return Failure(result);
+    return S_OK;
+}
+
+} // namespace
+
+} // namespace helper
+
+using namespace helper;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_module = instance;
+        DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow()
+{
+    return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** out)
+{
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (clsid != kHelperClsid) return CLASS_E_CLASSNOTAVAILABLE;
+    ClassFactory* factory = new (std::nothrow) ClassFactory;
+    if (!factory) return E_OUTOFMEMORY;
+    HRESULT hr = factory->QueryInterface(riid, out);
+    factory->Release();
+    return hr;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer()
+{
+    std::string path = ModulePath();
+    if (path.empty()) return Failure(GetLastError());
+    std::string clsid = ClsidKey();
+    LONG results[] = {
+        SetString(HKEY_CLASSES_ROOT, clsid, nullptr, kClassName),
+        SetString(HKEY_CLASSES_ROOT, clsid + "\\InprocServer32", nullptr, path),
+        SetString(HKEY_CLASSES_ROOT, clsid + "\\InprocServer32", "ThreadingModel", "Apartment"),
+        // Windows Explorer loads browser helpers too; ours has nothing to do there.
+        SetDword(HKEY_LOCAL_MACHINE, contract::kHelperKey, "NoExplorer", 1),
+    };
+    for (LONG result : results)
+        if (result != ERROR_SUCCESS) {
+            Unregister(); // no half registration left behind
+            return Failure(result);
+        }
+    return S_OK;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer()
+{
+    return Unregister();
+}

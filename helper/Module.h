@@ -1,0 +1,31 @@
+#pragma once
+// What the whole library shares: its own module handle and the counts that decide whether
+// COM may unload it.
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+namespace helper {
+
+extern HINSTANCE g_module;
+// Live objects (helpers and class factories) and LockServer locks of this process.
+extern std::atomic<long> g_objects;
+extern std::atomic<long> g_locks;
+
+// The library's own full path, however long.
+std::string ModulePath();
+
+// {2E6E1467-2E6F-424F-B42D-CB3B6995A0A3}
+inline constexpr CLSID kHelperClsid = {
+    0x2e6e1467, 0x2e6f, 0x424f, {0xb4, 0x2d, 0xcb, 0x3b, 0x69, 0x95, 0xa0, 0xa3}};
+
+// Counts one live object for as long as it lives.
+struct ObjectCount {
+    ObjectCount() { ++g_objects; }
+    ~ObjectCount() { --g_objects; }
+    ObjectCount(const ObjectCount&) = delete;
+    ObjectCount& operator=(const ObjectCount&) = delete;
+};
+
+} // namespace helper
