@@ -6,7 +6,7 @@ JOBS    ?= 2
 ARGS    ?=
 DISPLAYED := scripts/with-display.sh $(PREFIX)
 
-.PHONY: all deps build native prefix run run-kazaa demo test bench bench-kazaa dist clean
+.PHONY: all deps build native prefix run run-kazaa demo test bench bench-kazaa bench-helper dist clean
 
 all: build
 
@@ -31,7 +31,8 @@ prefix: deps
 run: build prefix
 	@cd $(BUILD)/Quellor && $(CURDIR)/$(DISPLAYED) wine QUELLOR.EXE $(ARGS)
 
-# Starts Quellor and reports a few kills to it (tools/popupkill): the tray icon flashes.
+# Starts Quellor and plays a short browsing session through the stand-in browser
+# (tools/iehost) and the real browser helper: the tray icon flashes for each pop-up closed.
 demo: build prefix
 	@$(DISPLAYED) scripts/demo.sh $(CURDIR)/$(BUILD)
 
@@ -46,6 +47,10 @@ bench: build prefix
 # The ad blocker's pass against the bare cost of reading every window title.
 bench-kazaa: build prefix
 	@$(DISPLAYED) wine $(BUILD)/win/tests/bench/kazaa_bench.exe
+
+# The browser helper judging a new window with 10,000 rules, against a bare scan of them.
+bench-helper: build prefix
+	@$(DISPLAYED) wine $(BUILD)/win/tests/bench/helper_bench.exe
 
 # The program folder as build/dist/Quellor-<version>.zip and ...-setup.exe (makensis).
 dist: build

@@ -1,5 +1,6 @@
-// A closed pop-up window reported the way the browser helper reports it (POPUPKILL.EXE),
-// with QUELLOR.EXE running as a process: its tray icon flashes, seen on the screen.
+// A pop-up window closed by the real browser helper inside the stand-in browser
+// (IEHOST.EXE), with QUELLOR.EXE running as a process: its tray icon flashes, seen on the
+// screen, and the kill is logged and counted.
 #include <cmath>
 #include <cstring>
 
@@ -15,22 +16,24 @@ namespace {
 
 const char kKey[] = "Software\\Tandrel\\Quellor";
 
-std::string PopupKill()
+std::string WindowsPath(std::string path)
 {
-    std::string path = "Z:" POPUPKILL_EXE;
     for (char& c : path)
         if (c == '/') c = '\\';
-    return path;
+    return "Z:" + path;
 }
 
-// Runs the stand-in once and gives its exit code.
-DWORD ReportKill(const std::string& args, const std::string& folder)
+// Registers the folder's QUELLOR.DLL as setup does, so that the browser loads it.
+HRESULT CallHelperEntry(const std::string& folder, const char* name)
 {
-    Process tool = Process::Start(PopupKill(), args, folder);
-    EXPECT_TRUE(tool) << tool.StartError();
-    DWORD code = 99;
-    EXPECT_TRUE(tool.WaitExit(20000, &code));
-    return code;
+    HMODULE library = LoadLibraryA((folder + "QUELLOR.DLL").c_str());
+    using Entry = HRESULT(STDAPICALLTYPE*)();
+    auto entry =
+        library ? reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(library, name)))
+                : nullptr;
+    HRESULT hr = entry ? entry() : E_FAIL;
+    if (library) FreeLibrary(library);
+    return hr;
 }
 
 void SetDword(const char* name, DWORD value)
@@ -93,17 +96,6 @@ double Today()
     return std::floor(static_cast<double>(a.QuadPart - b.QuadPart) / 864000000000.0);
 }
 
-std::string Record(double when, const std::string& url, const std::string& source)
-{
-    std::string record(520, '\0');
-    memcpy(&record[0], &when, 8);
-    record[8] = static_cast<char>(url.size());
-    memcpy(&record[9], url.data(), url.size());
-    record[264] = static_cast<char>(source.size());
-    memcpy(&record[265], source.data(), source.size());
-    return record;
-}
-
 std::string UrlOf(const std::string& log, size_t index)
 {
     const char* field = log.data() + index * 520 + 8;
@@ -113,7 +105,19 @@ std::string UrlOf(const std::string& log, size_t index)
 class KillReport : public ::testing::Test {
   protected:
     void SetUp() override { testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kKey); }
-    void TearDown() override { testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kKey); }
+    void TearDown() override
+    {
+        if (!folder_.empty()) CallHelperEntry(folder_, "DllUnregisterServer");
+        testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kKey);
+    }
+
+    std::string Folder(const std::string& hint)
+    {
+        folder_ = FreshProgramFolder(hint, {"QUELLOR.EXE", "QUELLOR.DLL"});
+        EXPECT_EQ(CallHelperEntry(folder_, "DllRegisterServer"), S_OK);
+        return folder_;
+    }
+    std::string folder_;
 
     // Starts Quellor and waits for its icon to settle in the tray.
     Process StartQuellor(const std::string& folder)
@@ -144,8 +148,13 @@ class KillReport : public ::testing::Test {
     // Watches the tray while a kill is reported: did it ever look different?
     static bool FlashesWhileReporting(const std::string& folder, const std::vector<DWORD>& normal)
     {
-        Process tool = Process::Start(PopupKill(), "--url http://ads.example.com/one.html", folder);
-        EXPECT_TRUE(tool);
+        testsupport::WriteFileBytes(folder + "session.txt",
+                                    "visit http://www.example.com/\n"
+                                    "popup http://ads.example.com/one.html nw3first\n");
+        Process browser = Process::Start(
+            WindowsPath(IEHOST_EXE),
+            "--script \"" + folder + "session.txt\" --out \"" + folder + "session.out\"", folder);
+        EXPECT_TRUE(browser);
         bool changed = false;
         DWORD start = GetTickCount();
         while (GetTickCount() - start < 2500) {
@@ -153,8 +162,11 @@ class KillReport : public ::testing::Test {
             Sleep(15);
         }
         DWORD code = 99;
-        EXPECT_TRUE(tool.WaitExit(10000, &code));
-        EXPECT_EQ(code, 0u) << "Quellor's window was told";
+        EXPECT_TRUE(browser.WaitExit(10000, &code));
+        EXPECT_EQ(code, 0u);
+        EXPECT_NE(testsupport::ReadFileBytes(folder + "session.out")
+                      .find("popup http://ads.example.com/one.html -> killed"),
+                  std::string::npos);
         return changed;
     }
 
@@ -171,7 +183,7 @@ class KillReport : public ::testing::Test {
 
 TEST_F(KillReport, AKillFlashesQuellorsTrayIconAndIsLoggedAndCounted)
 {
-    std::string folder = FreshProgramFolder("kill");
+    std::string folder = Folder("kill");
     Process quellor = StartQuellor(folder);
     HWND main = FindTopWindow(quellor.Pid(), "TfrmMain", "Quellor", 1000);
     ASSERT_NE(main, nullptr);
@@ -195,7 +207,7 @@ TEST_F(KillReport, AKillFlashesQuellorsTrayIconAndIsLoggedAndCounted)
 TEST_F(KillReport, WithTheVisualAlertOffTheTrayStaysStill)
 {
     SetDword("TrayAnimate", 0);
-    std::string folder = FreshProgramFolder("still");
+    std::string folder = Folder("still");
     Process quellor = StartQuellor(folder);
     HWND main = FindTopWindow(quellor.Pid(), "TfrmMain", "Quellor", 1000);
     ASSERT_NE(main, nullptr);
@@ -204,69 +216,4 @@ TEST_F(KillReport, WithTheVisualAlertOffTheTrayStaysStill)
     EXPECT_FALSE(FlashesWhileReporting(folder, normal));
     EXPECT_EQ(GetDword("KillsToDate"), 1u) << "counted all the same";
     End(quellor, main);
-}
-
-// The stand-in itself, without Quellor: what it does to the log and the counters.
-TEST_F(KillReport, TheLogIsKeptWithinMaxLogSizeByDroppingTheOldest)
-{
-    const struct {
-        DWORD maxKb;
-        int oldRecords;
-        size_t tornBytes;
-        std::vector<std::string> after; // URLs, oldest first
-    } cases[] = {
-        {1000, 0, 0, {"new"}},
-        {1000, 2, 0, {"old 0", "old 1", "new"}},
-        {1, 3, 0, {"new"}},                   // room for one record only
-        {2, 5, 0, {"old 3", "old 4", "new"}}, // 2048 bytes hold three
-        {1000, 1, 10, {"old 0", "new"}},      // a torn record at the end is cut off
-        {0, 2, 0, {}},                        // no room at all
-    };
-    for (const auto& c : cases) {
-        std::string folder = testsupport::FreshFolder("log");
-        std::string path = folder + "QUELLOR.log";
-        std::string old;
-        for (int i = 0; i < c.oldRecords; ++i)
-            old += Record(40000 + i, "old " + std::to_string(i), "src");
-        old += std::string(c.tornBytes, 'x');
-        testsupport::WriteFileBytes(path, old);
-        SetRaw("LogFile", REG_SZ, path + '\0');
-        SetDword("MaxLogSize", c.maxKb);
-
-        EXPECT_EQ(ReportKill("--url new --source http://www.example.com/", folder), 2u)
-            << "no Quellor window to tell";
-        std::string log = testsupport::ReadFileBytes(path);
-        ASSERT_EQ(log.size(), c.after.size() * 520) << c.maxKb << " KB, " << c.oldRecords;
-        EXPECT_LE(log.size(), c.maxKb * 1024u);
-        for (size_t i = 0; i < c.after.size(); ++i)
-            EXPECT_EQ(UrlOf(log, i), c.after[i]) << c.maxKb << " KB, record " << i;
-    }
-}
-
-TEST_F(KillReport, KillsTodayStartsAfreshOnANewDay)
-{
-    double today = Today();
-    double lateYesterday = today - 1 + 0.99;
-    auto bytes = [](const double& date) {
-        return std::string(reinterpret_cast<const char*>(&date), 8);
-    };
-    const struct {
-        const char* what;
-        std::string killDate; // REG_BINARY bytes; empty: no value
-        DWORD killsToday;
-    } cases[] = {
-        {"same day", bytes(today), 6},
-        {"late yesterday", bytes(lateYesterday), 1},
-        {"no date yet", "", 1},
-    };
-    for (const auto& c : cases) {
-        testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kKey);
-        SetDword("KillsToDate", 10);
-        SetDword("KillsToday", 5);
-        if (!c.killDate.empty()) SetRaw("KillDate", REG_BINARY, c.killDate);
-        ReportKill("", testsupport::FreshFolder("count"));
-        EXPECT_EQ(GetDword("KillsToDate"), 11u) << c.what;
-        EXPECT_EQ(GetDword("KillsToday"), c.killsToday) << c.what;
-        EXPECT_EQ(GetDate("KillDate"), today) << c.what;
-    }
 }
