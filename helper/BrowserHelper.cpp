@@ -223,9 +223,14 @@ class TBrowserHelper final : public IObjectWithSite, public IDispatch {
         request.openingPage = opening;
         request.popupUrl = popup;
         request.userRequested = userRequested;
-        request.ctrlDown =
-            state->policy.ignoreWhenCtrlKey && (GetAsyncKeyState(VK_CONTROL) & 0x8000);
         rules::TVerdict verdict = rules::JudgePopup(request, state->policy, state->rules);
+        // CTRL comes first in the order, but asking for the key's state costs the browser a
+        // round trip: only a kill can be overruled by it.
+        if (verdict.kill && state->policy.ignoreWhenCtrlKey &&
+            (GetAsyncKeyState(VK_CONTROL) & 0x8000)) {
+            request.ctrlDown = true;
+            verdict = rules::JudgePopup(request, state->policy, state->rules);
+        }
         if (verdict.kill) {
             history::TLogEntry entry{NowAsOleDate(), CutAnsi(popup, 255), CutAnsi(opening, 255)};
             history::ReportKill(entry, state->settings.LogFile, state->settings.MaxLogSize);

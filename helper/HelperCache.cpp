@@ -3,6 +3,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "helper_contract/HelperContract.h"
 #include "rules/RuleFile.h"
 
 namespace helper {
@@ -24,6 +25,8 @@ bool Same(const std::optional<double>& a, const std::optional<double>& b)
 
 } // namespace
 
+THelperCache::THelperCache() : keyChanged_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+
 THelperCache& THelperCache::Instance()
 {
     static THelperCache cache;
@@ -34,7 +37,18 @@ std::shared_ptr<const THelperState> THelperCache::Fresh() noexcept
 {
     try {
         std::lock_guard<std::mutex> lock(CacheMutex());
-        TQuellorSettings::TChangeMarks marks = TQuellorSettings::ReadChangeMarks();
+        if (!watching_ || WaitForSingleObject(keyChanged_.get(), 0) != WAIT_TIMEOUT) {
+            // Watch first, read second: a change made while we read is not missed. The
+            // watch also ends, setting the event, when the thread that asked for it ends.
+            if (!key_)
+                RegOpenKeyExA(HKEY_CURRENT_USER, contract::kSettingsKey, 0, KEY_READ, key_.put());
+            watching_ = key_ && keyChanged_ &&
+                        RegNotifyChangeKeyValue(key_.get(), FALSE,
+                                                REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                                keyChanged_.get(), TRUE) == ERROR_SUCCESS;
+            marks_ = TQuellorSettings::ReadChangeMarks(key_);
+        }
+        const TQuellorSettings::TChangeMarks& marks = marks_;
         std::shared_ptr<THelperState> next;
         auto changing = [&]() -> THelperState& {
             if (!next)

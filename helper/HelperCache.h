@@ -20,6 +20,7 @@ struct THelperState {
 
 class THelperCache {
   public:
+    THelperCache();
     static THelperCache& Instance();
 
     // The current view, checked against the registry and the rule file. Never fails: what
@@ -27,6 +28,12 @@ class THelperCache {
     std::shared_ptr<const THelperState> Fresh() noexcept;
 
   private:
+    // The settings key, open between checks, and an event that the registry sets when a
+    // value of it changes: most events then cost no registry read at all.
+    win::RegKey key_;
+    win::Kernel keyChanged_;
+    bool watching_ = false;
+    TQuellorSettings::TChangeMarks marks_;
     std::shared_ptr<const THelperState> state_;
     std::optional<double> lastChange_;
     std::string ruleFile_;

@@ -19,13 +19,6 @@ constexpr char kWriterMutex[] = "Local\\Quellor.LogWriter";
 // Long enough for a trim of the largest log; a writer stuck longer is not waited for.
 constexpr DWORD kLockTimeoutMs = 3000;
 
-struct HandleTraits {
-    static HANDLE invalid() { return nullptr; }
-    static bool valid(HANDLE h) { return h != nullptr; }
-    static void close(HANDLE h) { CloseHandle(h); }
-};
-using Handle = win::Unique<HANDLE, HandleTraits>;
-
 class WriterLock {
   public:
     WriterLock() noexcept : mutex_(CreateMutexA(nullptr, FALSE, kWriterMutex))
@@ -44,7 +37,7 @@ class WriterLock {
     bool Held() const { return held_; }
 
   private:
-    Handle mutex_;
+    win::Kernel mutex_;
     bool held_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "settings/QuellorSettings.h"
 
+#include <cstring>
 #include <vector>
 
 #include "helper_contract/HelperContract.h"
@@ -188,26 +189,50 @@ void TQuellorSettings::LoadTolerant() noexcept
     }
 }
 
-TQuellorSettings::TChangeMarks TQuellorSettings::ReadChangeMarks() noexcept
+namespace {
+
+// One query for a path of any usual length; a longer one takes a second.
+LONG QueryPath(HKEY key, const char* name, std::string& text)
 {
-    TChangeMarks marks;
-    win::RegKey key = OpenForReading();
-    if (!key) return marks;
-    double value = 0;
-    DWORD type = 0, size = sizeof value;
-    if (RegQueryValueExA(key.get(), kLastChange, nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                         &size) == ERROR_SUCCESS &&
-        type == REG_BINARY && size == sizeof value)
-        marks.lastChange = value;
-    try {
-        ReadString(key.get(), contract::kLogFile, marks.logFile);
-    } catch (...) {
+    char buffer[MAX_PATH * 2];
+    DWORD type = 0, size = sizeof buffer;
+    LONG result =
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    if (result == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ))
+        text.assign(buffer, strnlen(buffer, size));
+    else if (result == ERROR_MORE_DATA)
+        try {
+            ReadString(key, name, text);
+            result = ERROR_SUCCESS;
+        } catch (...) {
+        }
+    return result;
+}
+
+} // namespace
+
+TQuellorSettings::TChangeMarks TQuellorSettings::ReadChangeMarks(win::RegKey& key) noexcept
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!key) key = OpenForReading();
+        TChangeMarks marks;
+        if (!key) return marks;
+        double value = 0;
+        DWORD type = 0, size = sizeof value;
+        LONG result = RegQueryValueExA(key.get(), kLastChange, nullptr, &type,
+                                       reinterpret_cast<BYTE*>(&value), &size);
+        if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND &&
+            result != ERROR_MORE_DATA) {
+            key.reset(); // deleted (and perhaps made anew) since it was opened
+            continue;
+        }
+        if (result == ERROR_SUCCESS && type == REG_BINARY && size == sizeof value)
+            marks.lastChange = value;
+        QueryPath(key.get(), contract::kLogFile, marks.logFile);
+        QueryPath(key.get(), contract::kRuleFile, marks.ruleFile);
+        return marks;
     }
-    try {
-        ReadString(key.get(), contract::kRuleFile, marks.ruleFile);
-    } catch (...) {
-    }
-    return marks;
+    return {};
 }
 
 void TQuellorSettings::LoadKillCounters()

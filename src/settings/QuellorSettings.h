@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "win/Handles.h"
+
 // <mmsystem.h> makes PlaySound a macro; here it is the name of a setting.
 #ifdef PlaySound
 #undef PlaySound
@@ -49,12 +51,13 @@ class TQuellorSettings {
     // browser helper, which must never fail a browser's event over a setting.
     void LoadTolerant() noexcept;
     // What tells a reader of the key that it changed: LastChange (nothing when missing or
-    // broken) and the two paths, which every start stores without a LastChange.
+    // broken) and the two paths, which every start stores without a LastChange. The key is
+    // kept open in key between calls (opened when empty, reopened when it was deleted).
     struct TChangeMarks {
         std::optional<double> lastChange;
         std::string logFile, ruleFile;
     };
-    static TChangeMarks ReadChangeMarks() noexcept;
+    static TChangeMarks ReadChangeMarks(win::RegKey& key) noexcept;
     void LoadKillCounters();
     // LastChange, then the sixteen settings values; never the counters or the paths.
     void Save();

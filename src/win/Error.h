@@ -10,11 +10,11 @@ namespace win {
 
 // Errors of the storage layers carry a message text.
 class EQuellorError : public std::exception {
-public:
+  public:
     explicit EQuellorError(std::string message) : message_(std::move(message)) {}
     const char* what() const noexcept override { return message_.c_str(); }
 
-private:
+  private:
     std::string message_;
 };
 

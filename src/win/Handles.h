@@ -53,6 +53,12 @@ struct FileTraits {
     static bool valid(HANDLE h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
     static void close(HANDLE h) { CloseHandle(h); }
 };
+// Kernel objects that CreateMutex, CreateEvent and the like give null for on failure.
+struct KernelTraits {
+    static HANDLE invalid() { return nullptr; }
+    static bool valid(HANDLE h) { return h != nullptr; }
+    static void close(HANDLE h) { CloseHandle(h); }
+};
 struct ModuleTraits {
     static HMODULE invalid() { return nullptr; }
     static bool valid(HMODULE h) { return h != nullptr; }
@@ -81,6 +87,7 @@ struct MenuTraits {
 
 using RegKey = Unique<HKEY, RegKeyTraits>;
 using File = Unique<HANDLE, FileTraits>;
+using Kernel = Unique<HANDLE, KernelTraits>;
 using Module = Unique<HMODULE, ModuleTraits>;
 using Icon = Unique<HICON, IconTraits>;
 using Font = Unique<HFONT, FontTraits>;

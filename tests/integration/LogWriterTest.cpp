@@ -162,12 +162,19 @@ TEST_F(LogWriterTest, TheHelpersLoadKeepsTheDefaultOfABrokenValueAndReadsTheRest
     EXPECT_EQ(s.RuleFile, "C:\\q\\QUELLOR.rul");
     EXPECT_NE(s.LoadedAt, 0);
 
-    EXPECT_FALSE(TQuellorSettings::ReadChangeMarks().lastChange);
+    win::RegKey key;
+    EXPECT_FALSE(TQuellorSettings::ReadChangeMarks(key).lastChange);
     s.Save();
-    auto marks = TQuellorSettings::ReadChangeMarks();
+    auto marks = TQuellorSettings::ReadChangeMarks(key);
     ASSERT_TRUE(marks.lastChange);
     EXPECT_EQ(*marks.lastChange, StoredDate("LastChange"));
     EXPECT_EQ(marks.ruleFile, "C:\\q\\QUELLOR.rul");
+
+    // The key is kept open between reads: deleted and made anew, it is found again.
+    settingskey::Clear();
+    EXPECT_FALSE(TQuellorSettings::ReadChangeMarks(key).lastChange);
+    settingskey::SetString("RuleFile", "D:\\other.rul");
+    EXPECT_EQ(TQuellorSettings::ReadChangeMarks(key).ruleFile, "D:\\other.rul");
 }
 
 TEST_F(LogWriterTest, TheRuleFileIsReadSharedAndSkipsWhatIsNoRule)
