@@ -30,9 +30,27 @@ constexpr long kUserRequested = 0x80;
 // NewWindow2 and NewWindow3 for one window come back to back; a pair further apart than
 // this is two windows.
 constexpr DWORD kPairMs = 1000;
-// Learnt from the first NewWindow3 and kept for the process: every window of a browser
-// process is of one browser version.
+// Every window of a browser process is of one browser version: what one window's browser
+// tells (or a NewWindow3 that arrives) holds for all.
 std::atomic<bool> g_sendsNewWindow3{false};
+
+// Whether the browser fires NewWindow3 (with the pop-up's address and whether the user
+// asked for the window) after NewWindow2: its own type library says so.
+bool OffersNewWindow3(IWebBrowser2* browser)
+{
+    ComPtr<ITypeInfo> info;
+    ComPtr<ITypeLib> library;
+    ComPtr<ITypeInfo> events;
+    UINT index = 0;
+    if (FAILED(browser->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info)) || !info ||
+        FAILED(info->GetContainingTypeLib(&library, &index)) || !library ||
+        FAILED(library->GetTypeInfoOfGuid(DIID_DWebBrowserEvents2, &events)) || !events)
+        return false;
+    wchar_t name[] = L"NewWindow3";
+    LPOLESTR names[] = {name};
+    MEMBERID id = 0;
+    return SUCCEEDED(events->GetIDsOfNames(names, 1, &id)) && id == DISPID_NEWWINDOW3;
+}
 
 class TBrowserHelper final : public IObjectWithSite, public IDispatch {
   public:
@@ -76,6 +94,7 @@ class TBrowserHelper final : public IObjectWithSite, public IDispatch {
             DWORD cookie = 0;
             hr = point->Advise(static_cast<IDispatch*>(this), &cookie);
             if (FAILED(hr)) return hr;
+            if (!g_sendsNewWindow3 && OffersNewWindow3(browser.Get())) g_sendsNewWindow3 = true;
             browser_ = std::move(browser);
             point_ = std::move(point);
             cookie_ = cookie;
@@ -192,7 +211,7 @@ class TBrowserHelper final : public IObjectWithSite, public IDispatch {
             return;
         }
         if (!second && kind == 2 && g_sendsNewWindow3) {
-            // This browser sends NewWindow3 with both addresses: judge that one.
+            // NewWindow3 follows with both addresses and the user's part: judge that one.
             pending_ = Pending{kind, false, false, now};
             return;
         }

@@ -158,25 +158,33 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid,
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer()
 {
-    std::string path = ModulePath();
-    if (path.empty()) return Failure(GetLastError());
-    std::string clsid = ClsidKey();
-    LONG results[] = {
-        SetString(HKEY_CLASSES_ROOT, clsid, nullptr, kClassName),
-        SetString(HKEY_CLASSES_ROOT, clsid + "\\InprocServer32", nullptr, path),
-        SetString(HKEY_CLASSES_ROOT, clsid + "\\InprocServer32", "ThreadingModel", "Apartment"),
-        // Windows Explorer loads browser helpers too; ours has nothing to do there.
-        SetDword(HKEY_LOCAL_MACHINE, contract::kHelperKey, "NoExplorer", 1),
-    };
-    for (LONG result : results)
-        if (result != ERROR_SUCCESS) {
-            Unregister(); // no half registration left behind
-            return Failure(result);
-        }
-    return S_OK;
+    try {
+        std::string path = ModulePath();
+        if (path.empty()) return Failure(GetLastError());
+        std::string clsid = ClsidKey();
+        LONG results[] = {
+            SetString(HKEY_CLASSES_ROOT, clsid, nullptr, kClassName),
+            SetString(HKEY_CLASSES_ROOT, clsid + "\\InprocServer32", nullptr, path),
+            SetString(HKEY_CLASSES_ROOT, clsid + "\\InprocServer32", "ThreadingModel", "Apartment"),
+            // Windows Explorer loads browser helpers too; ours has nothing to do there.
+            SetDword(HKEY_LOCAL_MACHINE, contract::kHelperKey, "NoExplorer", 1),
+        };
+        for (LONG result : results)
+            if (result != ERROR_SUCCESS) {
+                Unregister(); // no half registration left behind
+                return Failure(result);
+            }
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer()
 {
-    return Unregister();
+    try {
+        return Unregister();
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
 }

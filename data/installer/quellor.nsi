@@ -47,7 +47,17 @@ Section "Quellor"
   copy_files:
   SetOutPath "$INSTDIR"
   File "${SOURCE}/QUELLOR.EXE"
-  File "${SOURCE}/QUELLOR.DLL"
+  ; Internet Explorer holds the browser helper while a browser window is open: then the new
+  ; one waits beside it and takes its place when Windows restarts.
+  Delete "$INSTDIR\QUELLOR.DLL"
+  IfFileExists "$INSTDIR\QUELLOR.DLL" 0 helper_free
+    File /oname=QUELLOR.DLL.new "${SOURCE}/QUELLOR.DLL"
+    Rename /REBOOTOK "$INSTDIR\QUELLOR.DLL.new" "$INSTDIR\QUELLOR.DLL"
+    MessageBox MB_OK|MB_ICONINFORMATION "A browser window is using the Quellor browser helper (QUELLOR.DLL). The new one will take its place when you restart Windows; until then the browser keeps the old one." /SD IDOK
+    Goto helper_done
+  helper_free:
+    File "${SOURCE}/QUELLOR.DLL"
+  helper_done:
   File "${SOURCE}/quellor.chm"
   File "${SOURCE}/license.txt"
   File "${SOURCE}/gunshot.wav"

@@ -166,20 +166,22 @@ class BrowserHelper : public ::testing::Test {
     }
 
     // Starts IEHOST.EXE on a script; its output goes to a file of its own.
-    Process StartBrowser(const std::string& name, const std::string& script)
+    Process StartBrowser(const std::string& name, const std::string& script,
+                         const std::string& options = "")
     {
         testsupport::WriteFileBytes(folder_ + name + ".txt", script);
         return Process::Start(WindowsPath(IEHOST_EXE),
-                              "--script \"" + folder_ + name + ".txt\" --out \"" + folder_ + name +
-                                  ".out\"",
+                              options + "--script \"" + folder_ + name + ".txt\" --out \"" +
+                                  folder_ + name + ".out\"",
                               folder_);
     }
 
     // Runs a script to its end and gives its output lines, without the loading line; the
     // last line says the helper let go of the browser.
-    std::vector<std::string> Browse(const std::string& script, const std::string& name = "ie")
+    std::vector<std::string> Browse(const std::string& script, const std::string& name = "ie",
+                                    const std::string& options = "")
     {
-        Process browser = StartBrowser(name, script);
+        Process browser = StartBrowser(name, script, options);
         EXPECT_TRUE(browser) << browser.StartError();
         DWORD code = 99;
         EXPECT_TRUE(browser.WaitExit(60000, &code));
@@ -251,7 +253,7 @@ popup http://www.partner.example.evil.net/j.html
 )");
     std::vector<std::string> expected = {
         "visit http://www.news.example/today.html",
-        "popup http://ads.example.com/a.html -> killed",          // the default, at NewWindow2
+        "popup http://ads.example.com/a.html -> killed",          // the default
         "popup http://ads.example.com/b.html -> allowed",         // CTRL held
         "popup http://ads.example.com/c.html -> allowed",         // the user asked for it
         "popup http://www.partner.example/offer.html -> allowed", // allowed pop-up address
@@ -268,9 +270,7 @@ popup http://www.partner.example.evil.net/j.html
 
     std::vector<std::pair<std::string, std::string>> got,
         want = {
-            // The process's first new window is judged at NewWindow2, before the helper knows
-            // that this browser sends NewWindow3 with the pop-up's address.
-            {"", "http://www.news.example/today.html"},
+            {"http://ads.example.com/a.html", "http://www.news.example/today.html"},
             {"http://ads.example.com/e.html", "http://www.news.example/today.html"},
             {"http://ads.example.com/f.html", "http://www.news.example/today.html"},
             {"http://ads.example.com/bad/h.html", "http://trusted.example/page.html"},
@@ -282,7 +282,7 @@ popup http://www.partner.example.evil.net/j.html
     // An older browser, which sends NewWindow2 alone.
     EXPECT_EQ(Browse("visit http://www.news.example/old.html\n"
                      "popup http://www.partner.example/k.html nw2\n",
-                     "old")
+                     "old", "--browser 6 ")
                   .back(),
               "popup http://www.partner.example/k.html -> killed")
         << "no pop-up address, so no rule on it applies";
@@ -373,9 +373,9 @@ TEST_F(BrowserHelper, TwoBrowsersKillingAtOnceLeaveWholeRecordsAndExactCounters)
     SetDword("MaxLogSize", 10);
     Touch();
     Process first = StartBrowser(
-        "first", "visit http://one.example/\nrepeat 40 popup http://ads.example.com/one nw3\n");
+        "first", "visit http://one.example/\nrepeat 40 popup http://ads.example.com/one\n");
     Process second = StartBrowser(
-        "second", "visit http://two.example/\nrepeat 40 popup http://ads.example.com/two nw3\n");
+        "second", "visit http://two.example/\nrepeat 40 popup http://ads.example.com/two\n");
     ASSERT_TRUE(first && second);
     DWORD code = 99;
     EXPECT_TRUE(first.WaitExit(120000, &code));
@@ -392,4 +392,39 @@ TEST_F(BrowserHelper, TwoBrowsersKillingAtOnceLeaveWholeRecordsAndExactCounters)
         bool two = r.url == "http://ads.example.com/two" && r.source == "http://two.example/";
         EXPECT_TRUE(one || two) << r.url << " from " << r.source;
     }
+}
+
+// Every object and lock is counted: the library may go exactly when none is left.
+TEST(BrowserHelperRegistration, CanUnloadOnlyWhenNoObjectOrLockIsLeft)
+{
+    std::string folder = FreshProgramFolder("unload", {"QUELLOR.DLL"});
+    HMODULE library = LoadLibraryA((folder + "QUELLOR.DLL").c_str());
+    ASSERT_NE(library, nullptr);
+    auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(library, "DllCanUnloadNow")));
+    auto getClass = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
+        reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")));
+    ASSERT_TRUE(canUnload && getClass);
+    CLSID clsid{};
+    ASSERT_EQ(CLSIDFromString(L"{2E6E1467-2E6F-424F-B42D-CB3B6995A0A3}", &clsid), S_OK);
+    IClassFactory* factory = nullptr;
+    IUnknown* helper = nullptr;
+    EXPECT_EQ(canUnload(), S_OK);
+    EXPECT_EQ(getClass(IID_IUnknown, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+              CLASS_E_CLASSNOTAVAILABLE);
+    ASSERT_EQ(getClass(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    EXPECT_EQ(canUnload(), S_FALSE) << "a factory is alive";
+    factory->LockServer(TRUE);
+    ASSERT_EQ(
+        factory->CreateInstance(nullptr, IID_IObjectWithSite, reinterpret_cast<void**>(&helper)),
+        S_OK);
+    factory->Release();
+    EXPECT_EQ(canUnload(), S_FALSE) << "a helper and a lock";
+    helper->Release();
+    EXPECT_EQ(canUnload(), S_FALSE) << "a lock";
+    ASSERT_EQ(getClass(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    factory->LockServer(FALSE);
+    factory->Release();
+    EXPECT_EQ(canUnload(), S_OK);
+    FreeLibrary(library);
 }

@@ -150,7 +150,7 @@ class KillReport : public ::testing::Test {
     {
         testsupport::WriteFileBytes(folder + "session.txt",
                                     "visit http://www.example.com/\n"
-                                    "popup http://ads.example.com/one.html nw3first\n");
+                                    "popup http://ads.example.com/one.html\n");
         Process browser = Process::Start(
             WindowsPath(IEHOST_EXE),
             "--script \"" + folder + "session.txt\" --out \"" + folder + "session.out\"", folder);

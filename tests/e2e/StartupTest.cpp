@@ -38,7 +38,8 @@ TEST(Startup, NormalStartIsHiddenInTheTrayAndSurvivesACloseMessage)
 
     // The end of the session ends it, and its icon goes with it.
     DWORD_PTR answer = 0;
-    ASSERT_TRUE(SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+    ASSERT_TRUE(
+        SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
     EXPECT_EQ(answer, 1u);
     EXPECT_TRUE(quellor.WaitExit(10000, &code));
     EXPECT_EQ(code, 0u);

@@ -407,6 +407,27 @@ class Browser::Object final : public WebBrowserBase, public IConnectionPointCont
         return static_cast<ULONG>(left);
     }
 
+    // The browser's type information, as Internet Explorer gives it: from the installed
+    // browser type library, which tells a helper which events this browser fires. An older
+    // browser is played with none, as one whose library knows no NewWindow3.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
+    {
+        if (!count) return E_POINTER;
+        *count = older_ ? 0 : 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override
+    {
+        if (!info) return E_POINTER;
+        *info = nullptr;
+        if (older_) return E_NOTIMPL;
+        if (index != 0) return DISP_E_BADINDEX;
+        ComPtr<ITypeLib> library;
+        HRESULT hr = LoadRegTypeLib(LIBID_SHDocVw, 1, 1, lcid, &library);
+        return FAILED(hr) ? hr : library->GetTypeInfoOfGuid(IID_IWebBrowser2, info);
+    }
+    void SetOlder(bool older) { older_ = older; }
+
     // IConnectionPointContainer
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override
     {
@@ -637,6 +658,7 @@ class Browser::Object final : public WebBrowserBase, public IConnectionPointCont
 
     LONG references_ = 0; // as the frame's
     HelperSetCallback onHelperSet_;
+    bool older_ = false;
     std::array<long, kPropertyCount> values_{};
     std::wstring location_;
     std::vector<Sink> sinks_;
@@ -650,6 +672,11 @@ Browser::~Browser()
 {
     // A helper that leaked the browser keeps the object alive past us and our callback.
     object_->ForgetCallback();
+}
+
+void Browser::SetOlderBrowser(bool older)
+{
+    object_->SetOlder(older);
 }
 
 IWebBrowser2* Browser::Site() const

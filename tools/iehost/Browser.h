@@ -37,6 +37,10 @@ class Browser {
     Browser(const Browser&) = delete;
     Browser& operator=(const Browser&) = delete;
 
+    // A browser older than NewWindow3 (Internet Explorer 6 before Service Pack 2): its type
+    // information does not offer the event. Set before a helper is sited.
+    void SetOlderBrowser(bool older);
+
     // The browser as a helper sees it: what IObjectWithSite::SetSite is given.
     IWebBrowser2* Site() const;
 

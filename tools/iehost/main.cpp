@@ -1,7 +1,7 @@
 // IEHOST.EXE: a stand-in for Internet Explorer that loads the registered browser helpers
 // as the browser does and plays a page's life at them, for tests and demos.
 //
-//   IEHOST.EXE [--script FILE] [--out FILE] [STEP ...]
+//   IEHOST.EXE [--script FILE] [--out FILE] [--browser 6|7] [STEP ...]
 //
 // Steps come from FILE ("-": standard input; one a line, "#" comments and blank lines
 // skipped), then from the command line (one argument each):
@@ -15,8 +15,9 @@
 // per helper; a step's line when it has run ("visit URL", "popup URL -> killed", ...);
 // "set ToolBar 1" whenever a helper sets a browser property, so before the line of the
 // step that made it do so; "end references=N sinks=M" once the helpers are gone.
-// --out writes the output to FILE instead of standard output. Exit code 0; 1 on a bad step or when
-// CTRL cannot be held; 2 when no helper loaded.
+// --out writes the output to FILE instead of standard output; --browser 6 plays a browser
+// that knows no NewWindow3 (7, the default, does and fires it after NewWindow2). Exit code 0; 1 on
+// a bad step or when CTRL cannot be held; 2 when no helper loaded.
 #include <windows.h>
 
 #include <exdispid.h>
@@ -401,11 +402,12 @@ std::vector<Helper> LoadHelpers(iehost::Browser& browser)
 }
 
 // Plays every step, then takes the helpers down as the browser does when it closes.
-int Run(const std::vector<Step>& steps)
+int Run(const std::vector<Step>& steps, bool olderBrowser)
 {
     iehost::Browser browser([](const char* property, long value) {
         Say("set " + std::string(property) + " " + std::to_string(value));
     });
+    browser.SetOlderBrowser(olderBrowser);
     std::vector<Helper> helpers = LoadHelpers(browser);
     bool anyLoaded = !helpers.empty();
 
@@ -431,6 +433,7 @@ int Run(const std::vector<Step>& steps)
 int main(int argc, char** argv)
 {
     std::vector<Step> steps;
+    bool olderBrowser = false;
     int at = 1;
     for (; at + 1 < argc && std::string(argv[at]).rfind("--", 0) == 0; at += 2) {
         std::string option = argv[at], value = argv[at + 1];
@@ -440,6 +443,12 @@ int main(int argc, char** argv)
                 Complain("cannot write " + value);
                 return 1;
             }
+        } else if (option == "--browser") {
+            if (value != "6" && value != "7") {
+                Complain("--browser is 6 (no NewWindow3) or 7");
+                return 1;
+            }
+            olderBrowser = value == "6";
         } else if (option == "--script") {
             if (value == "-") {
                 if (!ReadScript(std::cin, steps)) return 1;
@@ -464,7 +473,7 @@ int main(int argc, char** argv)
         Complain("CoInitialize failed");
         return 1;
     }
-    int status = Run(steps);
+    int status = Run(steps, olderBrowser);
     CoUninitialize();
     return status;
 }
