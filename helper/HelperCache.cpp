@@ -72,6 +72,9 @@ std::shared_ptr<const THelperState> THelperCache::Fresh() noexcept
             changing().settings.RuleFile = marks.ruleFile;
         }
 
+        // An apply writes LastChange before the rule file, so a new LastChange reads the rules
+        // again too: a same-size rewrite within the file system's time resolution (two
+        // seconds on FAT) would show no other sign.
         win::FileStamp stamp =
             marks.ruleFile.empty() ? win::FileStamp{} : win::StampOf(marks.ruleFile);
         if (!rulesRead_ || settingsChanged || marks.ruleFile != ruleFile_ ||
