@@ -189,8 +189,15 @@ void TfrmMain::FormCreate(ui::TObject*)
                                std::to_string(VersionRelease) + "." +
                                std::to_string(VersionBuild));
 
-    StoreFilePaths(app::ChangeFileExt(programPath, ".log"), app::ChangeFileExt(programPath, ".rul"));
-    SettingsRefresh();
+    // Each failure is shown and start-up goes on: stopping here would leave a hidden
+    // process with no tray icon, which nobody could reach or end.
+    try {
+        StoreFilePaths(app::ChangeFileExt(programPath, ".log"),
+                       app::ChangeFileExt(programPath, ".rul"));
+    } catch (...) {
+        ui::Application().HandleCurrentException();
+    }
+    SettingsRefreshAtStartup();
     TrayIconAdd();
     RegisterKillMessage();
     KazaaWnd = nullptr;

@@ -8,6 +8,8 @@
 #include "ui/Controls.h"
 #include "win/Handles.h"
 
+class TQuellorSettings;
+
 inline constexpr UINT WM_TRAYMESSAGE = WM_USER + 1234;
 // The first version of the tray record: what every shell accepts.
 inline constexpr DWORD kTrayRecordSize = 88;
@@ -93,6 +95,9 @@ public:
     void CreateDefaultPage();
     void StoreFilePaths(const std::string& logPath, const std::string& rulePath);
     void SettingsRefresh();
+    // Start-up's refresh: a load error is shown and the values read before it are used.
+    void SettingsRefreshAtStartup();
+    void ShowSettings(const TQuellorSettings& settings);
     void SettingsApply();
     void SettingChanged(ui::TObject* sender);
     void AllowNumbersOnly(ui::TObject* sender, char& key);
