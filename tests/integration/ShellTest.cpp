@@ -1,6 +1,8 @@
 // The main window's life: start-up, showing and hiding, ending, the tray icon and menu, help.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "MainFormFixture.h"
 
 namespace {
@@ -310,4 +312,16 @@ TEST_F(ShellTest, ErrorsOfAHandlerAreShownOnceWithAFullStopRule)
     }
     // The loop goes on: the application is not ended by an error.
     EXPECT_FALSE(ui::Application().Terminated());
+}
+
+TEST_F(ShellTest, ErrorBoxIsOwnedByTheWindowTheUserSees)
+{
+    // Owned by the shown window, the box disables it: no second Apply while it is up.
+    for (bool shown : {true, false}) {
+        shown ? form->Show() : form->Hide();
+        boxes.clear();
+        ui::Fire([](ui::TObject*) { throw win::EQuellorError("x"); }, form.get());
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].owner, shown ? form->Handle() : ui::Application().Handle()) << shown;
+    }
 }
