@@ -221,6 +221,9 @@ private:
     COLORREF color_ = CLR_INVALID;
     win::Font font_;
     bool autoWidth_ = false, autoHeight_ = false;
+    // Kept here, not in the control ID: the dialog manager takes ID 1 for the OK button
+    // and would click the label on Enter.
+    bool handCursor_ = false;
 };
 
 class TListView : public TControl {

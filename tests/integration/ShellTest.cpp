@@ -325,3 +325,21 @@ TEST_F(ShellTest, ErrorBoxIsOwnedByTheWindowTheUserSees)
         EXPECT_EQ(boxes[0].owner, shown ? form->Handle() : ui::Application().Handle()) << shown;
     }
 }
+
+TEST_F(ShellTest, EnterInTheMainWindowOpensNoHelp)
+{
+    int helpRequests = 0;
+    ui::Application().OnHelp = [&](WORD, LONG, bool& callHelp) {
+        ++helpRequests;
+        callHelp = false;
+        return true;
+    };
+    form->Show();
+    form->pageMain.SetActivePage(form->tabHistory);
+    SetFocus(form->txtMaxLogSize.Handle());
+    PostMessageA(form->txtMaxLogSize.Handle(), WM_KEYDOWN, VK_RETURN, 1);
+    PostMessageA(form->txtMaxLogSize.Handle(), WM_KEYUP, VK_RETURN, 0xC0000001);
+    ui::Application().ProcessMessages();
+    EXPECT_EQ(helpRequests, 0);
+    EXPECT_TRUE(form->Visible());
+}
