@@ -198,6 +198,7 @@ void TfrmMain::FormCreate(ui::TObject*)
         ui::Application().HandleCurrentException();
     }
     SettingsRefreshAtStartup();
+    TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
     TrayIconAdd();
     RegisterKillMessage();
     KazaaWnd = nullptr;
@@ -284,6 +285,11 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp)
     case WM_QUERYENDSESSION:
         return WMQueryEndSession();
     default:
+        // A restarted Explorer: without this the icon, and the only way in, stays gone.
+        if (TaskbarCreatedMessage && msg == TaskbarCreatedMessage) {
+            TrayIconAdd();
+            return 0;
+        }
         KillNotification(msg);
         break;
     }

@@ -13,6 +13,8 @@ class TQuellorSettings;
 inline constexpr UINT WM_TRAYMESSAGE = WM_USER + 1234;
 // The first version of the tray record: what every shell accepts.
 inline constexpr DWORD kTrayRecordSize = 88;
+// The tip that record holds, without its terminating zero.
+inline constexpr size_t kTrayTipChars = 63;
 
 class TfrmMain : public ui::TForm {
 public:
@@ -54,6 +56,9 @@ public:
     LRESULT WMQueryEndSession();
     void lblHelpClick(ui::TObject* sender);
     void lblWebsiteHyperlinkClick(ui::TObject* sender);
+
+    // "TaskbarCreated": the shell (re)started and holds none of our icons.
+    UINT TaskbarCreatedMessage = 0;
 
     void TrayIconAdd();
     void TrayIconSetTip();

@@ -343,3 +343,17 @@ TEST_F(ShellTest, EnterInTheMainWindowOpensNoHelp)
     EXPECT_EQ(helpRequests, 0);
     EXPECT_TRUE(form->Visible());
 }
+
+TEST_F(ShellTest, TrayIconComesBackWhenTheTaskbarRestartsWithATipThatFitsTheRecord)
+{
+    const std::string title = ui::Application().Title;
+    ui::Application().Title = std::string(100, 'T');
+    form->TrayIconSetTip();
+    ui::Application().Title = title;
+    EXPECT_EQ(std::strlen(form->TrayIconData.szTip), 63u);
+
+    form->TrayIconDelete();
+    ASSERT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &form->TrayIconData)) << "gone with the taskbar";
+    SendMessageA(form->Handle(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &form->TrayIconData));
+}
