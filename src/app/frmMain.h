@@ -4,6 +4,10 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "ui/Application.h"
 #include "ui/Controls.h"
 #include "win/Handles.h"
@@ -116,6 +120,10 @@ public:
     ui::TListView lvwRules;
     ui::TButton btnDeleteRule, btnEditRule, btnAddRule;
 
+    // True while the last load of the rule file failed: the list is then not the file's
+    // content and must not be saved over it.
+    bool RulesLoadFailed = false;
+
     void CreateRulesPage();
     void LoadRules();
     void SaveRules();
@@ -150,6 +158,16 @@ private:
     void CreateShell();
     void CreateAboutPage();
     void ReadVersion();
+
+    // Each row's URL as the file held it, with the text the list showed for it: written
+    // back byte for byte while the row still shows that text, since the list's own text
+    // can differ (cut at a NUL, bytes the code page does not decode). Empty for new rows.
+    struct StoredUrl {
+        std::string bytes;
+        std::string shown;
+    };
+    std::vector<std::optional<StoredUrl>> storedUrls_;
+
     win::Icon mainIcon_, alertIcon_, trayMainIcon_, trayAlertIcon_;
 
     friend class TfrmMainAccess;
