@@ -39,7 +39,7 @@ template <typename Call> std::string ErrorOf(Call call)
 
 } // namespace
 
-TEST(SetupOperations, ServerDllEntryPointsAreCalledOnlyForALoadableDotDll)
+TEST(SetupOperations, ServerDllEntryPointsSucceedOnlyForALoadableDotDllThatAgrees)
 {
     std::string folder = testsupport::FreshFolder("libraries");
     std::string helper = testsupport::StageDir() + "QUELLOR.DLL";
@@ -48,6 +48,7 @@ TEST(SetupOperations, ServerDllEntryPointsAreCalledOnlyForALoadableDotDll)
     testsupport::CopyFileOrFail(helper, folder + "helper");
     testsupport::CopyFileOrFail(setuptest::SpecialFolder(CSIDL_SYSTEM) + "version.dll",
                                 folder + "plain.dll");
+    testsupport::CopyFileOrFail(testsupport::HostPath(REFUSING_DLL), folder + "refusing.dll");
     testsupport::WriteFileBytes(folder + "text.dll", "MZ but not really a library");
     CreateDirectoryA((folder + "folder.dll").c_str(), nullptr);
 
@@ -57,6 +58,7 @@ TEST(SetupOperations, ServerDllEntryPointsAreCalledOnlyForALoadableDotDll)
     };
     for (const Case& c : {Case{"helper.DLL", true}, Case{"helper.ocx", false},
                           Case{"helper", false}, Case{"plain.dll", false}, Case{"text.dll", false},
+                          Case{"refusing.dll", false}, // entry points found, both fail
                           Case{"missing.dll", false}, Case{"folder.dll", false}}) {
         SCOPED_TRACE(c.file);
         testsupport::DeleteKeyTree(HKEY_LOCAL_MACHINE, kHelperKey);
