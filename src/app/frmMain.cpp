@@ -261,9 +261,11 @@ void TfrmMain::FormKeyDown(ui::TObject*, WORD& key, UINT)
 
 bool TfrmMain::FormHelp(WORD command, LONG, bool& callHelp)
 {
-    if (command == HELP_CONTENTS)
-        CallHtmlHelp(ui::Application().Handle(), ui::Application().HelpFile.c_str(),
-                     HH_DISPLAY_TOC, 0, true);
+    if (command == HELP_CONTENTS) {
+        // By its full path: the current folder is wherever the program was started from.
+        const std::string file = app::ProgramFolder() + ui::Application().HelpFile;
+        CallHtmlHelp(ui::Application().Handle(), file.c_str(), HH_DISPLAY_TOC, 0, true);
+    }
     callHelp = false;
     return true;
 }

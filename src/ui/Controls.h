@@ -318,7 +318,8 @@ public:
     std::string Title;
     std::string InitialDir;
     std::string FileName;
-    DWORD Options = OFN_HIDEREADONLY | OFN_ENABLESIZING;
+    // The current folder stays: nothing of ours may depend on where the user browsed.
+    DWORD Options = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
     bool Execute(HWND owner);
 };
 

@@ -484,6 +484,8 @@ TEST_F(SettingsPageTest, PickingASoundFilePlaysItAtOnceThroughTheSoundSeam)
     testsupport::WriteFileBytes(soundDir + "laser.wav", "RIFF");
     ShowWindow();
     Click(form->chkAudioAlert);
+    char startFolder[MAX_PATH] = {};
+    GetCurrentDirectoryA(sizeof startFolder, startFolder);
 
     const struct {
         std::string before;   // the sound box's text
@@ -522,6 +524,9 @@ TEST_F(SettingsPageTest, PickingASoundFilePlaysItAtOnceThroughTheSoundSeam)
         } else {
             EXPECT_TRUE(sounds.empty()) << "cancelled: nothing plays";
         }
+        char now[MAX_PATH] = {};
+        GetCurrentDirectoryA(sizeof now, now);
+        EXPECT_STREQ(now, startFolder) << "the dialog leaves the current folder: " << c.typed;
     }
     // The picked path reaches the registry with Apply only.
     EXPECT_EQ(settingskey::Get("SoundFile"), std::nullopt);

@@ -245,9 +245,7 @@ TEST_F(ShellTest, MenuItemsOpenTheirPagesAndExitEnds)
 
 TEST_F(ShellTest, HelpCommandThreeOpensTheHelpFileOthersShowNothing)
 {
-    char previous[MAX_PATH] = {};
-    GetCurrentDirectoryA(sizeof previous, previous);
-    ASSERT_TRUE(SetCurrentDirectoryA(testsupport::StageDir().c_str()));
+    testsupport::CopyFileOrFail(testsupport::StageDir() + "quellor.chm", folder + "quellor.chm");
 
     for (WORD command : {HELP_CONTEXT, HELP_CONTEXTPOPUP, HELP_QUIT, HELP_KEY}) {
         EXPECT_TRUE(ui::Application().HelpCommand(command, 0)) << "handled: " << command;
@@ -267,18 +265,18 @@ TEST_F(ShellTest, HelpCommandThreeOpensTheHelpFileOthersShowNothing)
 
     SendMessageA(form->Handle(), WM_KEYDOWN, VK_F1, 0);
     EXPECT_TRUE(PumpUntil([] { return HelpWindow() != nullptr; }, 5000));
-    SetCurrentDirectoryA(previous);
 
     // Help windows close with the main window.
     form.reset();
     EXPECT_TRUE(PumpUntil([] { return HelpWindow() == nullptr; }, 5000));
 }
 
-TEST_F(ShellTest, NeedHelpLabelOpensHelp)
+TEST_F(ShellTest, NeedHelpLabelOpensTheHelpFileBesideTheProgramWhateverTheCurrentFolder)
 {
+    testsupport::CopyFileOrFail(testsupport::StageDir() + "quellor.chm", folder + "quellor.chm");
     char previous[MAX_PATH] = {};
     GetCurrentDirectoryA(sizeof previous, previous);
-    ASSERT_TRUE(SetCurrentDirectoryA(testsupport::StageDir().c_str()));
+    ASSERT_TRUE(SetCurrentDirectoryA(testsupport::FreshFolder("elsewhere").c_str()));
     form->Show();
     SendMessageA(form->Handle(), WM_COMMAND, MAKEWPARAM(0, STN_CLICKED),
                  reinterpret_cast<LPARAM>(form->lblHelp.Handle()));
