@@ -12,6 +12,7 @@
 
 #include "adblock/KazaaMatch.h"
 #include "app/frmMain.h"
+#include "win/Modules.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -101,7 +102,7 @@ HRESULT GetWebBrowserFromWnd(HWND wnd, IWebBrowser2** browser)
     *browser = nullptr;
 
     // Loaded for this call only; declared first so it is freed after every interface.
-    win::Module oleacc(LoadLibraryA(kAccessibilityLibrary));
+    win::Module oleacc(win::LoadSystemLibrary(kAccessibilityLibrary));
     auto objectFromLresult =
         oleacc ? reinterpret_cast<LPFNOBJECTFROMLRESULT>(
                      reinterpret_cast<void*>(GetProcAddress(oleacc.get(), objectFromLresultName)))

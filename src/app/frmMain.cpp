@@ -7,6 +7,7 @@
 #include "app/CommandLine.h"
 #include "app/Paths.h"
 #include "helper_contract/HelperContract.h"
+#include "win/Modules.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ win::Module& HelpLibrary()
 HWND CallHtmlHelp(HWND owner, const char* file, UINT command, DWORD_PTR data, bool loadIfNeeded)
 {
     win::Module& library = HelpLibrary();
-    if (!library && loadIfNeeded) library.reset(LoadLibraryA("hhctrl.ocx"));
+    if (!library && loadIfNeeded) library.reset(win::LoadSystemLibrary("hhctrl.ocx"));
     if (!library) return nullptr;
     auto fn = reinterpret_cast<HtmlHelpFn>(
         reinterpret_cast<void*>(GetProcAddress(library.get(), "HtmlHelpA")));

@@ -1,0 +1,13 @@
+#pragma once
+// Libraries of the system, for both programs.
+#include <windows.h>
+
+#include <string>
+
+namespace win {
+
+// Loads a library of the system by its full path in the system folder, never by bare
+// name: the program's own folder, searched first, may hold a planted copy.
+HMODULE LoadSystemLibrary(const std::string& name);
+
+} // namespace win
