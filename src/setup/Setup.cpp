@@ -8,6 +8,7 @@
 #include "helper_contract/HelperContract.h"
 #include "setup/FolderLocations.h"
 #include "setup/SetupOps.h"
+#include "win/Error.h"
 #include "win/Handles.h"
 
 namespace {
@@ -48,6 +49,17 @@ void ScheduleDeletion(const std::string& path)
     MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
+// Without its own path, setup would find its files relative to the current folder and
+// could delete another program's.
+bool HaveProgramPath(const std::string& programPath)
+{
+    if (!programPath.empty()) return true;
+    ui::Application().ShowMessageBox(
+        "The path of the program file could not be read, so nothing was changed.",
+        ui::Application().Title, MB_OK | MB_ICONERROR);
+    return false;
+}
+
 } // namespace
 
 void TfrmMain::Install()
@@ -56,6 +68,7 @@ void TfrmMain::Install()
     const std::string product = ProductName();
     const std::string programPath = app::ProgramPath();
     const std::string folder = app::ProgramFolder();
+    if (!HaveProgramPath(programPath)) return;
 
     if (!setup::RegisterServerDll(app::ChangeFileExt(programPath, ".dll"))) {
         application.ShowMessageBox(product + " installation FAILED. Unable to register QUELLOR.DLL",
@@ -90,8 +103,10 @@ void TfrmMain::Uninstall()
 {
     ui::TApplication& application = ui::Application();
     const std::string product = ProductName();
+    const std::string programPath = app::ProgramPath();
     const std::string folder = app::ProgramFolder();
     const std::string group = ProgramGroup();
+    if (!HaveProgramPath(programPath)) return;
 
     if (application.ShowMessageBox("Do you wish to completely uninstall " + product, "Confirm",
                                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1) != IDYES)
@@ -108,7 +123,7 @@ void TfrmMain::Uninstall()
         DeleteFileA((folder + file).c_str());
 
     ScheduleDeletion(folder + "quellor.exe");
-    if (!setup::UnregisterServerDll(app::ChangeFileExt(app::ProgramPath(), ".dll"))) {
+    if (!setup::UnregisterServerDll(app::ChangeFileExt(programPath, ".dll"))) {
         SHDeleteKeyA(HKEY_LOCAL_MACHINE, contract::kHelperKey);
         application.ShowMessageBox(
             "Unregister of QUELLOR.DLL failed. The file will be removed after reboot.",

@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 #include "setup/FolderLocations.h"
 #include "setup/SetupOps.h"
+#include "win/Modules.h"
 #include "ui/Application.h"
 
 using setuptest::KeyExists;
@@ -216,4 +217,29 @@ TEST(SetupOperations, FolderLocationsHoldFifteenFoldersEndingInABackslash)
     // Virtual folders have no path, unknown numbers nothing at all.
     EXPECT_EQ(setup::GetSpecialFolder(CSIDL_DRIVES), "");
     EXPECT_EQ(setup::GetSpecialFolder(0x7E), "");
+}
+
+TEST(SetupOperations, AModulePathLongerThan260CharactersIsReadWhole)
+{
+    // Setup deletes files beside the program: a path cut to nothing would aim at the
+    // current folder instead.
+    auto wide = [](const std::string& text) {
+        std::wstring result(text.size(), L'\0');
+        result.resize(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                          result.data(), static_cast<int>(result.size())));
+        return L"\\\\?\\" + result;
+    };
+    std::string path = testsupport::FreshFolder("long");
+    while (path.size() < 300) {
+        path += std::string(60, 'd') + "\\";
+        ASSERT_TRUE(CreateDirectoryW(wide(path).c_str(), nullptr)) << path;
+    }
+    path += "refusing.dll";
+    ASSERT_TRUE(CopyFileW(wide(testsupport::HostPath(REFUSING_DLL)).c_str(), wide(path).c_str(), FALSE));
+    HMODULE library = LoadLibraryW(wide(path).c_str());
+    ASSERT_TRUE(library);
+    std::string got = win::ModulePath(library);
+    FreeLibrary(library);
+    ASSERT_GE(got.size(), path.size());
+    EXPECT_STRCASEEQ(got.substr(got.size() - path.size()).c_str(), path.c_str());
 }
