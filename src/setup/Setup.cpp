@@ -49,6 +49,25 @@ void ScheduleDeletion(const std::string& path)
     MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
+bool MachineKeyExists(const std::string& path)
+{
+    win::RegKey key;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) ==
+           ERROR_SUCCESS;
+}
+
+// Deletes the machine's key and all below it; a line naming the key and the system's
+// reason when it is still there afterwards, or nothing when it is gone.
+std::string RemoveMachineKey(const std::string& path)
+{
+    LONG result = SHDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
+    if (!MachineKeyExists(path)) return {};
+    return "HKEY_LOCAL_MACHINE\\" + path + ": " +
+           win::SystemErrorText(HRESULT_FROM_WIN32(result == ERROR_SUCCESS ? ERROR_ACCESS_DENIED
+                                                                           : result)) +
+           "\r\n";
+}
+
 // Without its own path, setup would find its files relative to the current folder and
 // could delete another program's.
 bool HaveProgramPath(const std::string& programPath)
@@ -123,16 +142,28 @@ void TfrmMain::Uninstall()
         DeleteFileA((folder + file).c_str());
 
     ScheduleDeletion(folder + "quellor.exe");
+    std::string left;
     if (!setup::UnregisterServerDll(app::ChangeFileExt(programPath, ".dll"))) {
-        SHDeleteKeyA(HKEY_LOCAL_MACHINE, contract::kHelperKey);
+        left += RemoveMachineKey(contract::kHelperKey);
         application.ShowMessageBox(
             "Unregister of QUELLOR.DLL failed. The file will be removed after reboot.",
             application.Title, MB_OK);
+    } else if (MachineKeyExists(contract::kHelperKey)) {
+        // Registered off, yet its key is still there: removed here where we may.
+        left += RemoveMachineKey(contract::kHelperKey);
     }
     ScheduleDeletion(folder + "quellor.dll");
     ScheduleDeletion(folder);
-    SHDeleteKeyA(HKEY_LOCAL_MACHINE, (kUninstallRoot + product).c_str());
+    left += RemoveMachineKey(kUninstallRoot + product);
 
+    // A user without the rights to these keys would otherwise be told all went well while
+    // Internet Explorer still loads the helper, or the entry stays in the program list.
+    if (!left.empty()) {
+        application.ShowMessageBox(product + " was uninstalled, but these registry keys could "
+                                             "not be removed:\r\n\r\n" + left,
+                                   application.Title, MB_OK | MB_ICONERROR, nullptr);
+        return;
+    }
     application.ShowMessageBox(product + " has been successfully uninstalled.",
                                "Uninstall Completed", MB_OK | MB_ICONINFORMATION, nullptr);
 }
