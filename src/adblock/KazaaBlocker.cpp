@@ -57,6 +57,12 @@ BOOL CALLBACK FindKazaaWindowProc(HWND wnd, LPARAM lParam)
     int copied = GetWindowTextA(wnd, title, kTitleBufferChars);
     if (copied <= 0 || copied >= kTitleBufferChars) return TRUE;
     if (!IsKazaaTitle(std::string_view(title, static_cast<std::size_t>(copied)))) return TRUE;
+    // The user's own browser or folder window showing something called "Kazaa".
+    try {
+        if (IsUsersBrowsingWindowClass(LoweredClassName(wnd))) return TRUE;
+    } catch (...) {
+        return TRUE; // no exception crosses the enumeration
+    }
     *kazaaWnd = wnd;
     return FALSE;
 }

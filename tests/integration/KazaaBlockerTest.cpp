@@ -90,11 +90,21 @@ TEST_F(KazaaBlockerTest, TheClientIsATopLevelWindowTitledKazaaFirstInAnyCase)
         EnumWindows(adblock::FindKazaaWindowProc, reinterpret_cast<LPARAM>(&found));
         EXPECT_EQ(found == window.wnd, c.client) << '"' << c.title << '"';
     }
-    // A hidden folder window of another program counts as much as the client itself.
-    TopWindow folder("Kazaa Shared Folder", "CabinetWClass");
-    HWND found = nullptr;
-    EnumWindows(adblock::FindKazaaWindowProc, reinterpret_cast<LPARAM>(&found));
-    EXPECT_EQ(found, folder.wnd);
+    // The user's own browser and folder windows are passed over, whatever their titles.
+    for (const char* own : {"IEFrame", "CabinetWClass", "ExploreWClass"}) {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = own;
+        RegisterClassA(&wc); // may exist already
+        // Made last, so it comes first in the enumeration.
+        TopWindow client("KaZaA");
+        TopWindow users("Kazaa - page or folder", own);
+        ASSERT_TRUE(users.wnd) << own;
+        HWND found = nullptr;
+        EnumWindows(adblock::FindKazaaWindowProc, reinterpret_cast<LPARAM>(&found));
+        EXPECT_EQ(found, client.wnd) << own;
+    }
 }
 
 TEST_F(KazaaBlockerTest, APassHandlesOnlyTheFirstClientAndEmptiesItsPageEveryTime)
