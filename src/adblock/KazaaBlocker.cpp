@@ -25,6 +25,15 @@ constexpr char kObjectFromLresult[] = "ObjectFromLresult";
 const char* objectFromLresultName = kObjectFromLresult;
 
 constexpr UINT kGetObjectTimeoutMs = 1000;
+// Every request to the client waits at most this long: a client whose thread stopped
+// answering must not stop ours.
+constexpr UINT kCloseTimeoutMs = 1000;
+
+void SendClose(HWND wnd, UINT msg, WPARAM wp)
+{
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(wnd, msg, wp, 0, SMTO_ABORTIFHUNG, kCloseTimeoutMs, &ignored);
+}
 
 // A class name read and lower-cased; empty when nothing was read.
 std::string LoweredClassName(HWND wnd)
@@ -74,7 +83,7 @@ BOOL CALLBACK CloseKazaaBrowsersProc(HWND wnd, LPARAM lParam)
         if (name.empty() || !IsBrowserFrameClass(name)) return TRUE;
         DWORD pid = 0;
         if (GetWindowThreadProcessId(wnd, &pid) && pid == static_cast<DWORD>(lParam))
-            SendMessageA(wnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+            SendClose(wnd, WM_SYSCOMMAND, SC_CLOSE);
     } catch (...) {
         // One window's trouble must not stop the others being visited.
     }
@@ -91,7 +100,7 @@ BOOL CALLBACK ClearKazaaAdsProc(HWND wnd, LPARAM)
             ClearEmbeddedPage(wnd);
             break;
         case ChildAction::Close:
-            SendMessageA(wnd, WM_CLOSE, 0, 0);
+            SendClose(wnd, WM_CLOSE, 0);
             break;
         case ChildAction::Leave:
             break;

@@ -287,3 +287,19 @@ TEST_F(KazaaBlockerTest, TimerIsOffForThePassAndItsPeriodCountsFromTheEnd)
     EXPECT_TRUE(testsupport::PumpUntil([&] { return SlowBanner::calls.size() > before; }, 3000));
     SetBox(false);
 }
+
+TEST_F(KazaaBlockerTest, AClientWhoseThreadStopsAnsweringDoesNotStopOurs)
+{
+    // Asleep for longer than any pass may take; its close requests must give up.
+    robot::Process client = robot::Process::Start(testsupport::HostPath(HUNG_CLIENT_EXE), "8000", "");
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(robot::FindTopWindow(client.Pid(), "HungClientMain", nullptr, 10000));
+    ASSERT_TRUE(robot::FindTopWindow(client.Pid(), "IEFrame", nullptr, 10000));
+    SetBox(true);
+    DWORD start = GetTickCount();
+    Pass();
+    DWORD took = GetTickCount() - start;
+    EXPECT_LT(took, 5000u) << "a frame and a banner, a second each at most";
+    EXPECT_TRUE(form->tmrKazaa.Enabled());
+    SetBox(false);
+}
