@@ -45,8 +45,8 @@ bool IsReadOnly(const std::string& path)
 // access is asked for only to save, so a file the user may only read still loads.
 win::File OpenShared(const std::string& path, DWORD access, DWORD disposition)
 {
-    return win::File(CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return win::File(CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool Seek(HANDLE file, std::uint64_t offset)
@@ -240,8 +240,7 @@ void TfrmMain::btnDeleteRuleClick(ui::TObject*)
     int row = lvwRules.SelectedIndex();
     if (row < 0) return;
     lvwRules.DeleteItem(row);
-    if (static_cast<size_t>(row) < storedUrls_.size())
-        storedUrls_.erase(storedUrls_.begin() + row);
+    if (static_cast<size_t>(row) < storedUrls_.size()) storedUrls_.erase(storedUrls_.begin() + row);
     RulesChanged = true;
     btnApply.SetEnabled(true);
 }

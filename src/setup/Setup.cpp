@@ -52,8 +52,7 @@ void ScheduleDeletion(const std::string& path)
 bool MachineKeyExists(const std::string& path)
 {
     win::RegKey key;
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) ==
-           ERROR_SUCCESS;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 // Deletes the machine's key and all below it; a line naming the key and the system's
@@ -63,8 +62,8 @@ std::string RemoveMachineKey(const std::string& path)
     LONG result = SHDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
     if (!MachineKeyExists(path)) return {};
     return "HKEY_LOCAL_MACHINE\\" + path + ": " +
-           win::SystemErrorText(HRESULT_FROM_WIN32(result == ERROR_SUCCESS ? ERROR_ACCESS_DENIED
-                                                                           : result)) +
+           win::SystemErrorText(
+               HRESULT_FROM_WIN32(result == ERROR_SUCCESS ? ERROR_ACCESS_DENIED : result)) +
            "\r\n";
 }
 
@@ -159,9 +158,9 @@ void TfrmMain::Uninstall()
     // A user without the rights to these keys would otherwise be told all went well while
     // Internet Explorer still loads the helper, or the entry stays in the program list.
     if (!left.empty()) {
-        application.ShowMessageBox(product + " was uninstalled, but these registry keys could "
-                                             "not be removed:\r\n\r\n" + left,
-                                   application.Title, MB_OK | MB_ICONERROR, nullptr);
+        const std::string text =
+            product + " was uninstalled, but these registry keys could not be removed:\r\n\r\n";
+        application.ShowMessageBox(text + left, application.Title, MB_OK | MB_ICONERROR, nullptr);
         return;
     }
     application.ShowMessageBox(product + " has been successfully uninstalled.",

@@ -12,8 +12,7 @@ class PreferFilesFor {
   public:
     explicit PreferFilesFor(std::vector<std::string> libraries) : libraries_(std::move(libraries))
     {
-        RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key_,
-                        nullptr);
+        RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key_, nullptr);
         for (const std::string& library : libraries_)
             RegSetValueExA(key_, library.c_str(), 0, REG_SZ,
                            reinterpret_cast<const BYTE*>("native,builtin"), 15);

@@ -402,8 +402,8 @@ TEST_F(SetupE2e, UninstallThatCannotRemoveTheEntryOrTheHelpersKeySaysSoLast)
     const std::string blocked = "\\blocked";
     for (const char* key : {kUninstallKey, kHelperKey}) {
         HKEY made = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE, nullptr,
-                                  &made, nullptr),
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE, nullptr, &made,
+                                  nullptr),
                   ERROR_SUCCESS);
         RegCloseKey(made);
         ASSERT_TRUE(MakeDanglingLink(HKEY_LOCAL_MACHINE, key + blocked));

@@ -78,8 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         double value = settings::EncodeOleDate(when);
         if (value < -657434.0) return 0; // 1 January 100 after midnight: out of range
         DateTime back;
-        if (!settings::DecodeOleDate(value, back) || !Sane(back) ||
-            !SameMoment(when, back))
+        if (!settings::DecodeOleDate(value, back) || !Sane(back) || !SameMoment(when, back))
             __builtin_trap();
     }
     return 0;

@@ -408,8 +408,8 @@ TEST_F(HistoryPageTest, ALockedLogGivesAnEmptyListAndNoMessage)
     EnterByMenu();
     ASSERT_EQ(Rows().size(), 1u);
 
-    HANDLE held = CreateFileA(LogPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    HANDLE held =
+        CreateFileA(LogPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     ClickTab(form->tabDefault);
     ClickTab(form->tabHistory);

@@ -291,7 +291,8 @@ TEST_F(KazaaBlockerTest, TimerIsOffForThePassAndItsPeriodCountsFromTheEnd)
 TEST_F(KazaaBlockerTest, AClientWhoseThreadStopsAnsweringDoesNotStopOurs)
 {
     // Asleep for longer than any pass may take; its close requests must give up.
-    robot::Process client = robot::Process::Start(testsupport::HostPath(HUNG_CLIENT_EXE), "8000", "");
+    robot::Process client =
+        robot::Process::Start(testsupport::HostPath(HUNG_CLIENT_EXE), "8000", "");
     ASSERT_TRUE(client);
     ASSERT_TRUE(robot::FindTopWindow(client.Pid(), "HungClientMain", nullptr, 10000));
     ASSERT_TRUE(robot::FindTopWindow(client.Pid(), "IEFrame", nullptr, 10000));

@@ -219,8 +219,8 @@ TEST_F(RulesTest, AListThatFailedToLoadIsNeverSavedOverTheFile)
 {
     const std::string stored = Record("a.com", 1) + Record("b.com", 4);
     WriteRuleFile(stored);
-    win::File holder(CreateFileA(RulePath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                nullptr));
+    win::File holder(
+        CreateFileA(RulePath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
 
     // Unsaved changes that the failed load threw away must not be saved over the file.

@@ -7,8 +7,8 @@
 #include "TestSupport.h"
 #include "setup/FolderLocations.h"
 #include "setup/SetupOps.h"
-#include "win/Modules.h"
 #include "ui/Application.h"
+#include "win/Modules.h"
 
 using setuptest::KeyExists;
 using setuptest::kHelperKey;
@@ -235,7 +235,8 @@ TEST(SetupOperations, AModulePathLongerThan260CharactersIsReadWhole)
         ASSERT_TRUE(CreateDirectoryW(wide(path).c_str(), nullptr)) << path;
     }
     path += "refusing.dll";
-    ASSERT_TRUE(CopyFileW(wide(testsupport::HostPath(REFUSING_DLL)).c_str(), wide(path).c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileW(wide(testsupport::HostPath(REFUSING_DLL)).c_str(), wide(path).c_str(), FALSE));
     HMODULE library = LoadLibraryW(wide(path).c_str());
     ASSERT_TRUE(library);
     std::string got = win::ModulePath(library);

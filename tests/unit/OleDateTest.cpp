@@ -61,9 +61,9 @@ TEST(OleDate, RoundingUpToMidnightGivesTheNextDayOnBothSidesOfDayZero)
         int year, month, day;
     } cases[] = {
         {1.0 - 1e-12, 1899, 12, 31},
-        {-1.0 + 1e-12, 1899, 12, 31},     // day 0, a hair before its end
-        {-2.0 + 1e-12, 1899, 12, 30},     // day -1 at 23:59:59.99..., the fraction counts forward
-        {-36522.0 + 1e-11, 1800, 1, 3},   // day -36521, 2 January 1800, at its end
+        {-1.0 + 1e-12, 1899, 12, 31},   // day 0, a hair before its end
+        {-2.0 + 1e-12, 1899, 12, 30},   // day -1 at 23:59:59.99..., the fraction counts forward
+        {-36522.0 + 1e-11, 1800, 1, 3}, // day -36521, 2 January 1800, at its end
         {-657433.0 + 1e-9, 100, 1, 4},
     };
     for (const auto& c : cases) {

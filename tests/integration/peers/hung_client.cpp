@@ -16,10 +16,10 @@ int main(int argc, char** argv)
         wc.lpszClassName = name;
         RegisterClassA(&wc);
     }
-    HWND main = CreateWindowExA(0, "HungClientMain", "Kazaa hung client", WS_OVERLAPPEDWINDOW, 0,
-                                0, 200, 100, nullptr, nullptr, instance, nullptr);
-    CreateWindowExA(0, "AdBanner", "", WS_CHILD | WS_VISIBLE, 0, 0, 50, 20, main, nullptr,
-                    instance, nullptr);
+    HWND main = CreateWindowExA(0, "HungClientMain", "Kazaa hung client", WS_OVERLAPPEDWINDOW, 0, 0,
+                                200, 100, nullptr, nullptr, instance, nullptr);
+    CreateWindowExA(0, "AdBanner", "", WS_CHILD | WS_VISIBLE, 0, 0, 50, 20, main, nullptr, instance,
+                    nullptr);
     CreateWindowExA(0, "IEFrame", "Sponsored", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
                     nullptr, instance, nullptr);
     Sleep(static_cast<DWORD>(std::stoul(argv[1])));

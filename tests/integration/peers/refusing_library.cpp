@@ -1,7 +1,7 @@
 // A library that refuses: its server entry points report failure, and loading it leaves
 // "<its file name>.loaded" beside it, so a test sees whether a program ran it.
-#include <windows.h>
 #include <olectl.h>
+#include <windows.h>
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID)
 {
@@ -16,5 +16,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID)
     return TRUE;
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return SELFREG_E_CLASS; }
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return E_ACCESSDENIED; }
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer()
+{
+    return SELFREG_E_CLASS;
+}
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer()
+{
+    return E_ACCESSDENIED;
+}
