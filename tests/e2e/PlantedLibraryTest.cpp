@@ -30,18 +30,6 @@ class PreferFilesFor {
     HKEY key_ = nullptr;
 };
 
-BOOL CALLBACK FindHelp(HWND wnd, LPARAM lp)
-{
-    auto* found = reinterpret_cast<std::pair<DWORD, HWND>*>(lp);
-    char title[64] = {};
-    DWORD pid = 0;
-    GetWindowThreadProcessId(wnd, &pid);
-    GetWindowTextA(wnd, title, sizeof title);
-    if (pid != found->first || std::string(title) != "Quellor Help") return TRUE;
-    found->second = wnd;
-    return FALSE;
-}
-
 } // namespace
 
 TEST(PlantedLibraries, AccessibilityAndHelpLibrariesComeFromTheSystemFolder)
@@ -67,10 +55,7 @@ TEST(PlantedLibraries, AccessibilityAndHelpLibrariesComeFromTheSystemFolder)
     // The page is asked for only through the real library's entry point.
     EXPECT_TRUE(e2e::WaitFor([&] { return client.Count("getobject") > 0; }, 10000));
     PostMessageA(main, WM_KEYDOWN, VK_F1, 0);
-    std::pair<DWORD, HWND> help{quellor.Pid(), nullptr};
-    EXPECT_TRUE(e2e::WaitFor(
-        [&] { return !EnumWindows(FindHelp, reinterpret_cast<LPARAM>(&help)) && help.second; },
-        10000));
+    EXPECT_TRUE(robot::FindTopWindow(quellor.Pid(), nullptr, "Quellor Help", 10000));
     for (const char* name : {"Oleacc.dll", "hhctrl.ocx"})
         EXPECT_FALSE(testsupport::FileExists(folder + name + ".loaded")) << name << " ran";
 
