@@ -12,6 +12,7 @@
 
 #include "adblock/KazaaMatch.h"
 #include "app/frmMain.h"
+#include "win/Modules.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -24,6 +25,15 @@ constexpr char kObjectFromLresult[] = "ObjectFromLresult";
 const char* objectFromLresultName = kObjectFromLresult;
 
 constexpr UINT kGetObjectTimeoutMs = 1000;
+// Every request to the client waits at most this long: a client whose thread stopped
+// answering must not stop ours.
+constexpr UINT kCloseTimeoutMs = 1000;
+
+void SendClose(HWND wnd, UINT msg, WPARAM wp)
+{
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(wnd, msg, wp, 0, SMTO_ABORTIFHUNG, kCloseTimeoutMs, &ignored);
+}
 
 // A class name read and lower-cased; empty when nothing was read.
 std::string LoweredClassName(HWND wnd)
@@ -56,6 +66,12 @@ BOOL CALLBACK FindKazaaWindowProc(HWND wnd, LPARAM lParam)
     int copied = GetWindowTextA(wnd, title, kTitleBufferChars);
     if (copied <= 0 || copied >= kTitleBufferChars) return TRUE;
     if (!IsKazaaTitle(std::string_view(title, static_cast<std::size_t>(copied)))) return TRUE;
+    // The user's own browser or folder window showing something called "Kazaa".
+    try {
+        if (IsUsersBrowsingWindowClass(LoweredClassName(wnd))) return TRUE;
+    } catch (...) {
+        return TRUE; // no exception crosses the enumeration
+    }
     *kazaaWnd = wnd;
     return FALSE;
 }
@@ -67,7 +83,7 @@ BOOL CALLBACK CloseKazaaBrowsersProc(HWND wnd, LPARAM lParam)
         if (name.empty() || !IsBrowserFrameClass(name)) return TRUE;
         DWORD pid = 0;
         if (GetWindowThreadProcessId(wnd, &pid) && pid == static_cast<DWORD>(lParam))
-            SendMessageA(wnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+            SendClose(wnd, WM_SYSCOMMAND, SC_CLOSE);
     } catch (...) {
         // One window's trouble must not stop the others being visited.
     }
@@ -84,7 +100,7 @@ BOOL CALLBACK ClearKazaaAdsProc(HWND wnd, LPARAM)
             ClearEmbeddedPage(wnd);
             break;
         case ChildAction::Close:
-            SendMessageA(wnd, WM_CLOSE, 0, 0);
+            SendClose(wnd, WM_CLOSE, 0);
             break;
         case ChildAction::Leave:
             break;
@@ -101,7 +117,7 @@ HRESULT GetWebBrowserFromWnd(HWND wnd, IWebBrowser2** browser)
     *browser = nullptr;
 
     // Loaded for this call only; declared first so it is freed after every interface.
-    win::Module oleacc(LoadLibraryA(kAccessibilityLibrary));
+    win::Module oleacc(win::LoadSystemLibrary(kAccessibilityLibrary));
     auto objectFromLresult =
         oleacc ? reinterpret_cast<LPFNOBJECTFROMLRESULT>(
                      reinterpret_cast<void*>(GetProcAddress(oleacc.get(), objectFromLresultName)))

@@ -31,6 +31,11 @@ bool IsKazaaTitle(std::string_view copied)
     return true;
 }
 
+bool IsUsersBrowsingWindowClass(std::string_view lowered)
+{
+    return lowered == kFrameClass || lowered == "cabinetwclass" || lowered == "explorewclass";
+}
+
 bool IsBrowserFrameClass(std::string_view lowered)
 {
     return lowered == kEmbeddedBrowserClass || lowered == kFrameClass;

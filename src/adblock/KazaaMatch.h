@@ -21,6 +21,10 @@ std::string LowerAscii(std::string_view text);
 // window when exactly five were copied and they read "kazaa" in any case.
 bool IsKazaaTitle(std::string_view copied);
 
+// A top-level window the user browses with (Internet Explorer, a folder window), by
+// lower-cased class name: never the client, whatever its title says.
+bool IsUsersBrowsingWindowClass(std::string_view lowered);
+
 // A top-level browser window, by lower-cased class name, asked to close when it runs in
 // the client's process.
 bool IsBrowserFrameClass(std::string_view lowered);

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "win/Modules.h"
+
 namespace app {
 
 namespace {
@@ -19,9 +21,7 @@ std::string ProgramPath()
 
 std::string ModuleFileName()
 {
-    char buffer[261] = {};
-    DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-    return std::string(buffer, length < sizeof buffer ? length : 0);
+    return win::ModulePath(nullptr);
 }
 
 void SetProgramPathForTests(const std::string& path) { Override() = path; }

@@ -5,8 +5,9 @@
 
 void TfrmMain::TrayIconSetTip()
 {
-    // 63 characters at most, and the terminating zero.
-    std::string tip = ui::Application().Title.substr(0, sizeof TrayIconData.szTip - 1);
+    // The first version of the record, which is what the shell is told it gets, holds 64
+    // bytes of tip: 63 characters at most, and the terminating zero.
+    std::string tip = ui::Application().Title.substr(0, kTrayTipChars);
     std::memset(TrayIconData.szTip, 0, sizeof TrayIconData.szTip);
     std::memcpy(TrayIconData.szTip, tip.data(), tip.size());
     Shell_NotifyIconA(NIM_MODIFY, &TrayIconData);

@@ -7,6 +7,7 @@
 #include "app/CommandLine.h"
 #include "app/Paths.h"
 #include "helper_contract/HelperContract.h"
+#include "win/Modules.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ win::Module& HelpLibrary()
 HWND CallHtmlHelp(HWND owner, const char* file, UINT command, DWORD_PTR data, bool loadIfNeeded)
 {
     win::Module& library = HelpLibrary();
-    if (!library && loadIfNeeded) library.reset(LoadLibraryA("hhctrl.ocx"));
+    if (!library && loadIfNeeded) library.reset(win::LoadSystemLibrary("hhctrl.ocx"));
     if (!library) return nullptr;
     auto fn = reinterpret_cast<HtmlHelpFn>(
         reinterpret_cast<void*>(GetProcAddress(library.get(), "HtmlHelpA")));
@@ -189,8 +190,16 @@ void TfrmMain::FormCreate(ui::TObject*)
                                std::to_string(VersionRelease) + "." +
                                std::to_string(VersionBuild));
 
-    StoreFilePaths(app::ChangeFileExt(programPath, ".log"), app::ChangeFileExt(programPath, ".rul"));
-    SettingsRefresh();
+    // Each failure is shown and start-up goes on: stopping here would leave a hidden
+    // process with no tray icon, which nobody could reach or end.
+    try {
+        StoreFilePaths(app::ChangeFileExt(programPath, ".log"),
+                       app::ChangeFileExt(programPath, ".rul"));
+    } catch (...) {
+        ui::Application().HandleCurrentException();
+    }
+    SettingsRefreshAtStartup();
+    TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
     TrayIconAdd();
     RegisterKillMessage();
     KazaaWnd = nullptr;
@@ -253,9 +262,11 @@ void TfrmMain::FormKeyDown(ui::TObject*, WORD& key, UINT)
 
 bool TfrmMain::FormHelp(WORD command, LONG, bool& callHelp)
 {
-    if (command == HELP_CONTENTS)
-        CallHtmlHelp(ui::Application().Handle(), ui::Application().HelpFile.c_str(),
-                     HH_DISPLAY_TOC, 0, true);
+    if (command == HELP_CONTENTS) {
+        // By its full path: the current folder is wherever the program was started from.
+        const std::string file = app::ProgramFolder() + ui::Application().HelpFile;
+        CallHtmlHelp(ui::Application().Handle(), file.c_str(), HH_DISPLAY_TOC, 0, true);
+    }
     callHelp = false;
     return true;
 }
@@ -277,6 +288,11 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp)
     case WM_QUERYENDSESSION:
         return WMQueryEndSession();
     default:
+        // A restarted Explorer: without this the icon, and the only way in, stays gone.
+        if (TaskbarCreatedMessage && msg == TaskbarCreatedMessage) {
+            TrayIconAdd();
+            return 0;
+        }
         KillNotification(msg);
         break;
     }

@@ -4,13 +4,21 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "ui/Application.h"
 #include "ui/Controls.h"
 #include "win/Handles.h"
 
+class TQuellorSettings;
+
 inline constexpr UINT WM_TRAYMESSAGE = WM_USER + 1234;
 // The first version of the tray record: what every shell accepts.
 inline constexpr DWORD kTrayRecordSize = 88;
+// The tip that record holds, without its terminating zero.
+inline constexpr size_t kTrayTipChars = 63;
 
 class TfrmMain : public ui::TForm {
 public:
@@ -53,6 +61,9 @@ public:
     void lblHelpClick(ui::TObject* sender);
     void lblWebsiteHyperlinkClick(ui::TObject* sender);
 
+    // "TaskbarCreated": the shell (re)started and holds none of our icons.
+    UINT TaskbarCreatedMessage = 0;
+
     void TrayIconAdd();
     void TrayIconSetTip();
     void TrayIconUpdate();
@@ -93,6 +104,9 @@ public:
     void CreateDefaultPage();
     void StoreFilePaths(const std::string& logPath, const std::string& rulePath);
     void SettingsRefresh();
+    // Start-up's refresh: a load error is shown and the values read before it are used.
+    void SettingsRefreshAtStartup();
+    void ShowSettings(const TQuellorSettings& settings);
     void SettingsApply();
     void SettingChanged(ui::TObject* sender);
     void AllowNumbersOnly(ui::TObject* sender, char& key);
@@ -105,6 +119,10 @@ public:
     ui::TGroupBox grpRules;
     ui::TListView lvwRules;
     ui::TButton btnDeleteRule, btnEditRule, btnAddRule;
+
+    // True while the last load of the rule file failed: the list is then not the file's
+    // content and must not be saved over it.
+    bool RulesLoadFailed = false;
 
     void CreateRulesPage();
     void LoadRules();
@@ -140,6 +158,16 @@ private:
     void CreateShell();
     void CreateAboutPage();
     void ReadVersion();
+
+    // Each row's URL as the file held it, with the text the list showed for it: written
+    // back byte for byte while the row still shows that text, since the list's own text
+    // can differ (cut at a NUL, bytes the code page does not decode). Empty for new rows.
+    struct StoredUrl {
+        std::string bytes;
+        std::string shown;
+    };
+    std::vector<std::optional<StoredUrl>> storedUrls_;
+
     win::Icon mainIcon_, alertIcon_, trayMainIcon_, trayAlertIcon_;
 
     friend class TfrmMainAccess;

@@ -5,6 +5,7 @@
 #include "history/QuellorLogFile.h"
 #include "settings/KillLabels.h"
 #include "settings/QuellorSettings.h"
+#include "win/Error.h"
 
 namespace {
 
@@ -109,7 +110,14 @@ void TfrmMain::btnClearLogFileClick(ui::TObject*)
     if (ui::Application().ShowMessageBox("Delete the entire history log file?", "Confirm",
                                          MB_YESNO | MB_ICONQUESTION, Handle()) != IDYES)
         return;
-    // The outcome is not examined: a missing or locked file gives no message.
-    DeleteFileA(LogFilePath().c_str());
+    // A file already gone is what was asked for; any other failure leaves the entries in
+    // the file, so the list keeps them too and the user is told why.
+    const std::string path = LogFilePath();
+    if (!DeleteFileA(path.c_str())) {
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND)
+            throw win::EQuellorError("The history log file \"" + path +
+                                     "\" could not be deleted: " + win::SystemErrorText(error));
+    }
     lvwLog.Clear();
 }

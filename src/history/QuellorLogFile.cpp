@@ -5,10 +5,12 @@
 TQuellorLogFile::TQuellorLogFile(const std::string& path) noexcept
 {
     // One call opens or creates: a separate look for the file first could replace a file
-    // that the browser helper creates in between, and its entries with it.
-    file_.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    // that the browser helper creates in between, and its entries with it. Read access
+    // only: a log the user may not write, or one held by a reader that shares only
+    // reading, is still shown; a missing one is created where the folder allows it.
+    file_.reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                            nullptr));
     isOpen_ = static_cast<bool>(file_);
 }
 

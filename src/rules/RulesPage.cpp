@@ -41,12 +41,12 @@ bool IsReadOnly(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
-// Read and write access with both shared: the browser helper may hold the file open.
-win::File OpenShared(const std::string& path, DWORD disposition)
+// Reading and writing both shared: the browser helper may hold the file open. Write
+// access is asked for only to save, so a file the user may only read still loads.
+win::File OpenShared(const std::string& path, DWORD access, DWORD disposition)
 {
-    return win::File(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    return win::File(CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool Seek(HANDLE file, std::uint64_t offset)
@@ -100,23 +100,26 @@ void TfrmMain::LoadRules()
     // The page just chosen is drawn before the file is read.
     pageMain.Repaint();
     const std::string path = RulePath();
-    // Until the first save there is no file, and the list keeps what it holds.
-    if (!win::FileExists(path)) return;
-    lvwRules.Clear();
-
-    // Wine running as root opens read-only files for writing; the attribute is the user's
-    // wish, so it is honoured here as Windows itself would.
-    const bool readOnly = IsReadOnly(path);
-    win::File file;
-    if (!readOnly) file = OpenShared(path, OPEN_EXISTING);
-    if (!file) {
-        std::string reason = readOnly ? "the file is read-only." : Reason(GetLastError());
-        // The list no longer holds the unsaved changes; saving it now would empty a file
-        // the user never saw.
-        RulesChanged = false;
-        throw EQuellorError("Cannot open the rule file \"" + path +
-                            "\" for reading and writing: " + reason);
+    // Until the first save there is no file, and the list keeps what it holds: there are
+    // no stored rules that saving it could lose.
+    if (!win::FileExists(path)) {
+        RulesLoadFailed = false;
+        return;
     }
+    lvwRules.Clear();
+    storedUrls_.clear();
+
+    win::File file = OpenShared(path, GENERIC_READ, OPEN_EXISTING);
+    if (!file) {
+        DWORD error = GetLastError();
+        // The list no longer holds the unsaved changes, nor the file's rules: saving it
+        // would empty a file the user never saw. Save refuses until a load succeeds.
+        RulesChanged = false;
+        RulesLoadFailed = true;
+        throw EQuellorError("Cannot open the rule file \"" + path +
+                            "\" for reading: " + Reason(error));
+    }
+    RulesLoadFailed = false;
 
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size)) size.QuadPart = 0;
@@ -128,25 +131,36 @@ void TfrmMain::LoadRules()
         if (!Seek(file.get(), i * rules::kRuleRecordSize) ||
             !ReadFile(file.get(), &record, sizeof record, &read, nullptr) || read != sizeof record)
             continue;
-        if (std::optional<rules::TRule> rule = rules::DecodeRule(record))
-            lvwRules.AddItem(RowTexts(rule->url, rule->kind), rule->kind);
+        if (std::optional<rules::TRule> rule = rules::DecodeRule(record)) {
+            int row = lvwRules.AddItem(RowTexts(rule->url, rule->kind), rule->kind);
+            storedUrls_.resize(static_cast<size_t>(row) + 1);
+            storedUrls_[row] = StoredUrl{rule->url, lvwRules.ItemText(row, 0)};
+        }
     }
 }
 
 void TfrmMain::SaveRules()
 {
     const std::string path = RulePath();
+    if (RulesLoadFailed)
+        throw EQuellorError("The rules were not saved because the rule file \"" + path +
+                            "\" could not be read.");
+    // Rows kept in step with the list; rows put there some other way are written as shown.
+    const bool stored = storedUrls_.size() == static_cast<size_t>(lvwRules.Count());
     std::string bytes;
     for (int row = 0; row < lvwRules.Count(); ++row) {
+        std::string url = lvwRules.ItemText(row, 0);
+        if (stored && storedUrls_[row] && storedUrls_[row]->shown == url)
+            url = storedUrls_[row]->bytes;
         rules::TRuleRecord record =
-            rules::EncodeRule(lvwRules.ItemText(row, 0), static_cast<int>(lvwRules.ItemData(row)));
+            rules::EncodeRule(url, static_cast<int>(lvwRules.ItemData(row)));
         bytes.append(reinterpret_cast<const char*>(&record), sizeof record);
     }
     const std::string notSaved = "The rules were not saved. The rule file \"" + path + "\" ";
 
     if (IsReadOnly(path)) throw EQuellorError(notSaved + "is read-only.");
     // Rewritten in place, never replaced: the browser helper may hold it open.
-    win::File file = OpenShared(path, OPEN_ALWAYS);
+    win::File file = OpenShared(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
     if (!file)
         throw EQuellorError(notSaved +
                             "could not be opened for writing: " + Reason(GetLastError()));
@@ -189,7 +203,8 @@ void TfrmMain::btnAddRuleClick(ui::TObject*)
     RulesChanged = true;
     btnApply.SetEnabled(true);
     int kind = editor.KindCode();
-    lvwRules.AddItem(RowTexts(editor.txtURL.Text(), kind), kind);
+    int row = lvwRules.AddItem(RowTexts(editor.txtURL.Text(), kind), kind);
+    if (storedUrls_.size() == static_cast<size_t>(row)) storedUrls_.emplace_back();
 }
 
 void TfrmMain::btnEditRuleClick(ui::TObject*)
@@ -211,6 +226,8 @@ void TfrmMain::btnEditRuleClick(ui::TObject*)
     btnApply.SetEnabled(true);
     int kind = editor.KindCode();
     lvwRules.SetItem(row, RowTexts(editor.txtURL.Text(), kind), kind);
+    // Edited: written as the editor gave it.
+    if (static_cast<size_t>(row) < storedUrls_.size()) storedUrls_[row].reset();
 }
 
 void TfrmMain::lvwRulesDblClick(ui::TObject* sender)
@@ -223,6 +240,7 @@ void TfrmMain::btnDeleteRuleClick(ui::TObject*)
     int row = lvwRules.SelectedIndex();
     if (row < 0) return;
     lvwRules.DeleteItem(row);
+    if (static_cast<size_t>(row) < storedUrls_.size()) storedUrls_.erase(storedUrls_.begin() + row);
     RulesChanged = true;
     btnApply.SetEnabled(true);
 }

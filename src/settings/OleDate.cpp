@@ -53,8 +53,10 @@ bool DecodeOleDate(double value, DateTime& when)
     int64_t days = static_cast<int64_t>(whole);
     int64_t ms = std::llround(std::fabs(value - whole) * kMsPerDay);
     if (ms >= kMsPerDay) { // rounded up to the next midnight
+        // The time counts forward from the day's start on both sides of 1899-12-30, so
+        // the next midnight is always the next calendar day.
         ms -= kMsPerDay;
-        days += value >= 0 ? 1 : -1;
+        days += 1;
     }
     int64_t civil = days + kEpoch;
     CivilFromDays(civil, when.year, when.month, when.day);

@@ -96,7 +96,9 @@ void TfrmMain::CreateDefaultPage()
 
 void TfrmMain::StoreFilePaths(const std::string& logPath, const std::string& rulePath)
 {
-    TQuellorSettings settings(true);
+    // Not loaded first: a bad value elsewhere in the key must not keep the browser helper
+    // from finding the files.
+    TQuellorSettings settings(false);
     settings.StoreFilePaths(logPath, rulePath);
 }
 
@@ -104,6 +106,24 @@ void TfrmMain::SettingsRefresh()
 {
     // A load error ends the refresh here, before any control is touched.
     TQuellorSettings settings(true);
+    ShowSettings(settings);
+}
+
+void TfrmMain::SettingsRefreshAtStartup()
+{
+    // The error is shown and start-up goes on with what was read before the bad value;
+    // that value and the ones after it keep their defaults.
+    TQuellorSettings settings(false);
+    try {
+        settings.Load();
+    } catch (...) {
+        ui::Application().HandleCurrentException();
+    }
+    ShowSettings(settings);
+}
+
+void TfrmMain::ShowSettings(const TQuellorSettings& settings)
+{
     TrayIconSetTip();
 
     chkKillPopups.SetChecked(settings.DefaultNoPopups);

@@ -67,7 +67,7 @@ TFolderLocations ReadFolderLocations()
 
     win::RegKey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
-                      KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS) {
+                      KEY_READ, key.put()) == ERROR_SUCCESS) {
         f.ProgramFilesDir = WithBackslash(StringValue(key.get(), "ProgramFilesDir"));
         f.CommonFilesDir = WithBackslash(StringValue(key.get(), "CommonFilesDir"));
     }

@@ -8,6 +8,7 @@
 #include "helper_contract/HelperContract.h"
 #include "setup/FolderLocations.h"
 #include "setup/SetupOps.h"
+#include "win/Error.h"
 #include "win/Handles.h"
 
 namespace {
@@ -48,6 +49,35 @@ void ScheduleDeletion(const std::string& path)
     MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
+bool MachineKeyExists(const std::string& path)
+{
+    win::RegKey key;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+// Deletes the machine's key and all below it; a line naming the key and the system's
+// reason when it is still there afterwards, or nothing when it is gone.
+std::string RemoveMachineKey(const std::string& path)
+{
+    LONG result = SHDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
+    if (!MachineKeyExists(path)) return {};
+    return "HKEY_LOCAL_MACHINE\\" + path + ": " +
+           win::SystemErrorText(
+               HRESULT_FROM_WIN32(result == ERROR_SUCCESS ? ERROR_ACCESS_DENIED : result)) +
+           "\r\n";
+}
+
+// Without its own path, setup would find its files relative to the current folder and
+// could delete another program's.
+bool HaveProgramPath(const std::string& programPath)
+{
+    if (!programPath.empty()) return true;
+    ui::Application().ShowMessageBox(
+        "The path of the program file could not be read, so nothing was changed.",
+        ui::Application().Title, MB_OK | MB_ICONERROR);
+    return false;
+}
+
 } // namespace
 
 void TfrmMain::Install()
@@ -56,6 +86,7 @@ void TfrmMain::Install()
     const std::string product = ProductName();
     const std::string programPath = app::ProgramPath();
     const std::string folder = app::ProgramFolder();
+    if (!HaveProgramPath(programPath)) return;
 
     if (!setup::RegisterServerDll(app::ChangeFileExt(programPath, ".dll"))) {
         application.ShowMessageBox(product + " installation FAILED. Unable to register QUELLOR.DLL",
@@ -90,8 +121,10 @@ void TfrmMain::Uninstall()
 {
     ui::TApplication& application = ui::Application();
     const std::string product = ProductName();
+    const std::string programPath = app::ProgramPath();
     const std::string folder = app::ProgramFolder();
     const std::string group = ProgramGroup();
+    if (!HaveProgramPath(programPath)) return;
 
     if (application.ShowMessageBox("Do you wish to completely uninstall " + product, "Confirm",
                                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1) != IDYES)
@@ -108,16 +141,28 @@ void TfrmMain::Uninstall()
         DeleteFileA((folder + file).c_str());
 
     ScheduleDeletion(folder + "quellor.exe");
-    if (!setup::UnregisterServerDll(app::ChangeFileExt(app::ProgramPath(), ".dll"))) {
-        SHDeleteKeyA(HKEY_LOCAL_MACHINE, contract::kHelperKey);
+    std::string left;
+    if (!setup::UnregisterServerDll(app::ChangeFileExt(programPath, ".dll"))) {
+        left += RemoveMachineKey(contract::kHelperKey);
         application.ShowMessageBox(
             "Unregister of QUELLOR.DLL failed. The file will be removed after reboot.",
             application.Title, MB_OK);
+    } else if (MachineKeyExists(contract::kHelperKey)) {
+        // Registered off, yet its key is still there: removed here where we may.
+        left += RemoveMachineKey(contract::kHelperKey);
     }
     ScheduleDeletion(folder + "quellor.dll");
     ScheduleDeletion(folder);
-    SHDeleteKeyA(HKEY_LOCAL_MACHINE, (kUninstallRoot + product).c_str());
+    left += RemoveMachineKey(kUninstallRoot + product);
 
+    // A user without the rights to these keys would otherwise be told all went well while
+    // Internet Explorer still loads the helper, or the entry stays in the program list.
+    if (!left.empty()) {
+        const std::string text =
+            product + " was uninstalled, but these registry keys could not be removed:\r\n\r\n";
+        application.ShowMessageBox(text + left, application.Title, MB_OK | MB_ICONERROR, nullptr);
+        return;
+    }
     application.ShowMessageBox(product + " has been successfully uninstalled.",
                                "Uninstall Completed", MB_OK | MB_ICONINFORMATION, nullptr);
 }

@@ -38,8 +38,8 @@ bool CallServerEntry(const std::string& path, const char* entry)
     auto call = reinterpret_cast<ServerEntry>(
         reinterpret_cast<void*>(GetProcAddress(library.get(), entry)));
     if (!call) return false;
-    call();
-    return true;
+    // A library that refuses is no more registered than one without the entry point.
+    return SUCCEEDED(call());
 }
 
 void Check(HRESULT hr)

@@ -7,7 +7,7 @@
 namespace setup {
 
 // Loads the library and calls its DllRegisterServer (DllUnregisterServer) entry point.
-// True when the entry point was found and called; what it returned is not looked at.
+// True when the entry point was found, called and reported success.
 bool RegisterServerDll(const std::string& path);
 bool UnregisterServerDll(const std::string& path);
 

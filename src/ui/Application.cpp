@@ -147,7 +147,13 @@ int TApplication::ShowMessageBox(const std::string& text, const std::string& cap
 
 void TApplication::HandleException(const std::string& message)
 {
-    HWND owner = ActiveModal() ? ActiveModal()->Handle() : handle_;
+    // Owned by the form the user sees, so that it stays disabled while the box is up and
+    // no second click can stack another box or re-enter the handler.
+    HWND owner = handle_;
+    if (ActiveModal())
+        owner = ActiveModal()->Handle();
+    else if (mainForm_ && mainForm_->Handle() && IsWindowVisible(mainForm_->Handle()))
+        owner = mainForm_->Handle();
     ShowMessageBox(ErrorBoxText(message), Title, MB_OK | MB_ICONSTOP, owner);
 }
 

@@ -673,7 +673,7 @@ void TLabel::SetFont(int height, bool underline)
 
 void TLabel::SetHandCursor()
 {
-    SetWindowLongPtrA(hwnd_, GWLP_ID, 1); // marks the label for the hand cursor
+    handCursor_ = true;
 }
 
 LRESULT CALLBACK TLabel::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
@@ -682,7 +682,7 @@ LRESULT CALLBACK TLabel::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp,
     auto* self = reinterpret_cast<TLabel*>(data);
     switch (msg) {
     case WM_SETCURSOR:
-        if (GetWindowLongPtrA(hwnd, GWLP_ID) == 1) {
+        if (self->handCursor_) {
             SetCursor(LoadCursorA(nullptr, IDC_HAND));
             return TRUE;
         }

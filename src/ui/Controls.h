@@ -221,6 +221,9 @@ private:
     COLORREF color_ = CLR_INVALID;
     win::Font font_;
     bool autoWidth_ = false, autoHeight_ = false;
+    // Kept here, not in the control ID: the dialog manager takes ID 1 for the OK button
+    // and would click the label on Enter.
+    bool handCursor_ = false;
 };
 
 class TListView : public TControl {
@@ -315,7 +318,8 @@ public:
     std::string Title;
     std::string InitialDir;
     std::string FileName;
-    DWORD Options = OFN_HIDEREADONLY | OFN_ENABLESIZING;
+    // The current folder stays: nothing of ours may depend on where the user browsed.
+    DWORD Options = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
     bool Execute(HWND owner);
 };
 

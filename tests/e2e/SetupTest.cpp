@@ -394,3 +394,38 @@ TEST_F(SetupE2e, UninstallAnsweredNoChangesNothing)
     EXPECT_TRUE(PendingDeletionsUnder(fresh).empty());
     EXPECT_TRUE(PendingDeletionsUnder(folder).empty());
 }
+
+TEST_F(SetupE2e, UninstallThatCannotRemoveTheEntryOrTheHelpersKeySaysSoLast)
+{
+    // Wine does not enforce registry rights: a link inside each key that leads nowhere
+    // stops its deletion as a standard user's lack of rights would.
+    const std::string blocked = "\\blocked";
+    for (const char* key : {kUninstallKey, kHelperKey}) {
+        HKEY made = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE, nullptr, &made,
+                                  nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(made);
+        ASSERT_TRUE(MakeDanglingLink(HKEY_LOCAL_MACHINE, key + blocked));
+    }
+    std::string folder = Folder("stuck", {"QUELLOR.EXE", "license.txt"});
+    Outcome outcome =
+        RunQuellor(Quoted(folder + "QUELLOR.EXE") + " -u", folder, {"Yes", "OK", "OK"}, 3, false);
+    for (const char* key : {kUninstallKey, kHelperKey}) {
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, key));
+        DeleteKeyOrLink(HKEY_LOCAL_MACHINE, key + blocked);
+        SHDeleteKeyA(HKEY_LOCAL_MACHINE, key);
+    }
+
+    ASSERT_EQ(outcome.boxes.size(), 3u) << Describe(outcome.boxes);
+    const robot::DialogSeen& last = outcome.boxes[2];
+    EXPECT_EQ(last.caption, "Quellor");
+    EXPECT_EQ(last.icon, "stop");
+    EXPECT_EQ(last.text.find("successfully"), std::string::npos) << last.text;
+    for (const char* key : {kUninstallKey, kHelperKey})
+        EXPECT_NE(last.text.find(std::string("HKEY_LOCAL_MACHINE\\") + key), std::string::npos)
+            << last.text;
+    // What could go, went.
+    EXPECT_FALSE(FileExists(folder + "license.txt"));
+    EXPECT_TRUE(outcome.endedByItself);
+}

@@ -90,11 +90,21 @@ TEST_F(KazaaBlockerTest, TheClientIsATopLevelWindowTitledKazaaFirstInAnyCase)
         EnumWindows(adblock::FindKazaaWindowProc, reinterpret_cast<LPARAM>(&found));
         EXPECT_EQ(found == window.wnd, c.client) << '"' << c.title << '"';
     }
-    // A hidden folder window of another program counts as much as the client itself.
-    TopWindow folder("Kazaa Shared Folder", "CabinetWClass");
-    HWND found = nullptr;
-    EnumWindows(adblock::FindKazaaWindowProc, reinterpret_cast<LPARAM>(&found));
-    EXPECT_EQ(found, folder.wnd);
+    // The user's own browser and folder windows are passed over, whatever their titles.
+    for (const char* own : {"IEFrame", "CabinetWClass", "ExploreWClass"}) {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = own;
+        RegisterClassA(&wc); // may exist already
+        // Made last, so it comes first in the enumeration.
+        TopWindow client("KaZaA");
+        TopWindow users("Kazaa - page or folder", own);
+        ASSERT_TRUE(users.wnd) << own;
+        HWND found = nullptr;
+        EnumWindows(adblock::FindKazaaWindowProc, reinterpret_cast<LPARAM>(&found));
+        EXPECT_EQ(found, client.wnd) << own;
+    }
 }
 
 TEST_F(KazaaBlockerTest, APassHandlesOnlyTheFirstClientAndEmptiesItsPageEveryTime)
@@ -275,5 +285,22 @@ TEST_F(KazaaBlockerTest, TimerIsOffForThePassAndItsPeriodCountsFromTheEnd)
     EXPECT_TRUE(form->tmrKazaa.Enabled());
     SetBox(true);
     EXPECT_TRUE(testsupport::PumpUntil([&] { return SlowBanner::calls.size() > before; }, 3000));
+    SetBox(false);
+}
+
+TEST_F(KazaaBlockerTest, AClientWhoseThreadStopsAnsweringDoesNotStopOurs)
+{
+    // Asleep for longer than any pass may take; its close requests must give up.
+    robot::Process client =
+        robot::Process::Start(testsupport::HostPath(HUNG_CLIENT_EXE), "8000", "");
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(robot::FindTopWindow(client.Pid(), "HungClientMain", nullptr, 10000));
+    ASSERT_TRUE(robot::FindTopWindow(client.Pid(), "IEFrame", nullptr, 10000));
+    SetBox(true);
+    DWORD start = GetTickCount();
+    Pass();
+    DWORD took = GetTickCount() - start;
+    EXPECT_LT(took, 5000u) << "a frame and a banner, a second each at most";
+    EXPECT_TRUE(form->tmrKazaa.Enabled());
     SetBox(false);
 }

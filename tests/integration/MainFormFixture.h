@@ -16,6 +16,7 @@ struct RecordedBox {
     std::string text;
     std::string caption;
     UINT flags;
+    HWND owner = nullptr;
 };
 
 class MainFormTest : public ::testing::Test {
@@ -28,9 +29,9 @@ protected:
         app::SetProgramPathForTests(folder + "QUELLOR.EXE");
         testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
         ui::Application().ResetTerminated();
-        ui::Application().MessageBoxHook = [this](HWND, const std::string& text,
+        ui::Application().MessageBoxHook = [this](HWND owner, const std::string& text,
                                                   const std::string& caption, UINT flags) {
-            boxes.push_back({text, caption, flags});
+            boxes.push_back({text, caption, flags, owner});
             return answer;
         };
         app::PlaySoundHook = [this](const std::string& file, DWORD flags) {

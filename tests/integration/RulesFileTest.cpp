@@ -175,28 +175,36 @@ void ExpectErrorBox(const std::vector<RecordedBox>& boxes, const std::string& pa
 
 } // namespace
 
-TEST_F(RulesTest, ReadOnlyFileIsReportedAndNeverWritten)
+TEST_F(RulesTest, AFileThatCanOnlyBeReadLoadsAndIsNeverWritten)
 {
     const std::string stored = Record("a.com", 1) + Record("b.com", 2);
-    WriteRuleFile(stored);
-    ASSERT_TRUE(SetFileAttributesA(RulePath().c_str(), FILE_ATTRIBUTE_READONLY));
-    SetRows({Row("before", 3)});
-    ShowRulesPage();
-    ExpectErrorBox(boxes, RulePath());
-    EXPECT_NE(boxes[0].text.find("read-only"), std::string::npos);
-    EXPECT_TRUE(Rows().empty()) << "the list stays empty";
+    for (bool readOnly : {true, false}) {
+        SCOPED_TRACE(readOnly ? "read-only" : "held by a reader that shares only reading");
+        SetFileAttributesA(RulePath().c_str(), FILE_ATTRIBUTE_NORMAL);
+        WriteRuleFile(stored);
+        win::File reader;
+        if (readOnly)
+            ASSERT_TRUE(SetFileAttributesA(RulePath().c_str(), FILE_ATTRIBUTE_READONLY));
+        else
+            reader.reset(CreateFileA(RulePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+        SetRows({Row("before", 3)});
+        boxes.clear();
+        form->Hide();
+        ShowRulesPage();
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_EQ(Rows(), (std::vector<RuleRow>{Row("a.com", 1), Row("b.com", 2)}));
 
-    boxes.clear();
-    form->lvwRules.AddItem({"new.com", kKindText[2]}, 2);
-    form->RulesChanged = true;
-    form->btnApply.SetEnabled(true);
-    Press(form->btnOk);
-    Pump();
-    ExpectErrorBox(boxes, RulePath());
-    EXPECT_TRUE(form->RulesChanged);
-    EXPECT_TRUE(form->Visible()) << "OK keeps the window open when the save fails";
-    EXPECT_EQ(Rows(), std::vector<RuleRow>{Row("new.com", 2)});
-    EXPECT_EQ(RuleFile(), stored);
+        form->lvwRules.AddItem({"new.com", kKindText[2]}, 2);
+        form->RulesChanged = true;
+        form->btnApply.SetEnabled(true);
+        Press(form->btnOk);
+        Pump();
+        ExpectErrorBox(boxes, RulePath());
+        EXPECT_TRUE(form->RulesChanged);
+        EXPECT_TRUE(form->Visible()) << "OK keeps the window open when the save fails";
+        EXPECT_EQ(RuleFile(), stored);
+    }
 
     // Once writable, the next Apply writes the whole list.
     SetFileAttributesA(RulePath().c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -204,15 +212,15 @@ TEST_F(RulesTest, ReadOnlyFileIsReportedAndNeverWritten)
     Press(form->btnApply);
     Pump();
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(RuleFile(), Record("new.com", 2));
+    EXPECT_EQ(RuleFile(), stored + Record("new.com", 2));
 }
 
-TEST_F(RulesTest, FileHeldWithoutSharedWritesIsReportedAndKept)
+TEST_F(RulesTest, AListThatFailedToLoadIsNeverSavedOverTheFile)
 {
     const std::string stored = Record("a.com", 1) + Record("b.com", 4);
     WriteRuleFile(stored);
-    win::File holder(CreateFileA(RulePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
+    win::File holder(
+        CreateFileA(RulePath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
 
     // Unsaved changes that the failed load threw away must not be saved over the file.
@@ -228,16 +236,44 @@ TEST_F(RulesTest, FileHeldWithoutSharedWritesIsReportedAndKept)
     Press(form->btnApply);
     Pump();
     ExpectErrorBox(boxes, RulePath());
-    EXPECT_TRUE(form->RulesChanged);
-    EXPECT_EQ(Rows(), std::vector<RuleRow>{Row("c.com", 3)});
     holder.reset();
-    EXPECT_EQ(RuleFile(), stored);
 
+    // Released, but the list is still not the file's content: Apply says so, writes nothing.
     boxes.clear();
     Press(form->btnApply);
     Pump();
+    ExpectErrorBox(boxes, RulePath());
+    EXPECT_NE(boxes[0].text.find("not saved because"), std::string::npos) << boxes[0].text;
+    EXPECT_TRUE(form->RulesChanged);
+    EXPECT_EQ(RuleFile(), stored);
+
+    // A successful load ends that state.
+    boxes.clear();
+    ClickTab(form->tabHistory);
+    ClickTab(form->tabRules);
+    EXPECT_EQ(Rows(), (std::vector<RuleRow>{Row("a.com", 1), Row("b.com", 4)}));
+    form->lvwRules.AddItem({"c.com", kKindText[3]}, 3);
+    form->RulesChanged = true;
+    Press(form->btnApply);
+    Pump();
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(RuleFile(), Record("c.com", 3));
+    EXPECT_EQ(RuleFile(), stored + Record("c.com", 3));
+}
+
+TEST_F(RulesTest, UneditedRulesAreWrittenBackByteForByte)
+{
+    // A NUL inside the URL cuts the list's text; the record keeps all 10 bytes.
+    const std::string hidden = Record(std::string("a.com\0tail", 10), 1);
+    WriteRuleFile(hidden + Record("b.com", 2) + Record("c.com", 3));
+    ShowRulesPage();
+    ASSERT_EQ(Rows(), (std::vector<RuleRow>{Row("a.com", 1), Row("b.com", 2), Row("c.com", 3)}));
+
+    form->lvwRules.Select(1);
+    form->btnDeleteRuleClick(nullptr);
+    Press(form->btnApply);
+    Pump();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(RuleFile(), hidden + Record("c.com", 3));
 }
 
 TEST_F(RulesTest, AFileThatCannotBeShortenedHoldsNoDeletedRule)

@@ -401,16 +401,25 @@ TEST_F(SettingsPageTest, ALoadErrorDuringRefreshLeavesTheControlsAndShowsTheMess
 
 class SettingsPageBadStartTest : public SettingsPageTest {
   protected:
-    void BeforeCreate() override { settingskey::Set("KillDate", REG_BINARY, Dword(1)); }
+    void BeforeCreate() override
+    {
+        settingskey::Set("DefaultNoPopups", REG_DWORD, Dword(0));
+        settingskey::Set("KillDate", REG_BINARY, Dword(1));
+        settingskey::Set("MaxLogSize", REG_DWORD, Dword(500));
+    }
 };
 
-TEST_F(SettingsPageBadStartTest, ALoadErrorAtStartUpIsShownAndTheRestOfStartUpSkipped)
+TEST_F(SettingsPageBadStartTest, ALoadErrorAtStartUpIsShownAndStartUpGoesOn)
 {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Invalid data type for 'KillDate'");
-    EXPECT_EQ(settingskey::Get("LogFile"), std::nullopt);
-    EXPECT_EQ(form->KillMessage, 0u) << "not registered";
-    EXPECT_FALSE(form->chkVisualAlert.Checked()) << "the form definition's state";
+    EXPECT_EQ(settingskey::Get("LogFile"), (Raw{REG_SZ, Sz(folder + "QUELLOR.log")}));
+    EXPECT_NE(form->KillMessage, 0u) << "registered";
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &form->TrayIconData)) << "the tray icon is there";
+    // Read before the bad value: shown; from it on: the defaults.
+    EXPECT_FALSE(form->chkKillPopups.Checked());
+    EXPECT_TRUE(form->chkVisualAlert.Checked());
+    EXPECT_EQ(form->txtMaxLogSize.Text(), "1000");
 }
 
 // Picking a file through the real file dialog. A thread timer runs inside the dialog's
@@ -475,6 +484,8 @@ TEST_F(SettingsPageTest, PickingASoundFilePlaysItAtOnceThroughTheSoundSeam)
     testsupport::WriteFileBytes(soundDir + "laser.wav", "RIFF");
     ShowWindow();
     Click(form->chkAudioAlert);
+    char startFolder[MAX_PATH] = {};
+    GetCurrentDirectoryA(sizeof startFolder, startFolder);
 
     const struct {
         std::string before;   // the sound box's text
@@ -513,6 +524,9 @@ TEST_F(SettingsPageTest, PickingASoundFilePlaysItAtOnceThroughTheSoundSeam)
         } else {
             EXPECT_TRUE(sounds.empty()) << "cancelled: nothing plays";
         }
+        char now[MAX_PATH] = {};
+        GetCurrentDirectoryA(sizeof now, now);
+        EXPECT_STREQ(now, startFolder) << "the dialog leaves the current folder: " << c.typed;
     }
     // The picked path reaches the registry with Apply only.
     EXPECT_EQ(settingskey::Get("SoundFile"), std::nullopt);

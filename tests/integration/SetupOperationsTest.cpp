@@ -8,6 +8,7 @@
 #include "setup/FolderLocations.h"
 #include "setup/SetupOps.h"
 #include "ui/Application.h"
+#include "win/Modules.h"
 
 using setuptest::KeyExists;
 using setuptest::kHelperKey;
@@ -39,7 +40,7 @@ template <typename Call> std::string ErrorOf(Call call)
 
 } // namespace
 
-TEST(SetupOperations, ServerDllEntryPointsAreCalledOnlyForALoadableDotDll)
+TEST(SetupOperations, ServerDllEntryPointsSucceedOnlyForALoadableDotDllThatAgrees)
 {
     std::string folder = testsupport::FreshFolder("libraries");
     std::string helper = testsupport::StageDir() + "QUELLOR.DLL";
@@ -48,6 +49,7 @@ TEST(SetupOperations, ServerDllEntryPointsAreCalledOnlyForALoadableDotDll)
     testsupport::CopyFileOrFail(helper, folder + "helper");
     testsupport::CopyFileOrFail(setuptest::SpecialFolder(CSIDL_SYSTEM) + "version.dll",
                                 folder + "plain.dll");
+    testsupport::CopyFileOrFail(testsupport::HostPath(REFUSING_DLL), folder + "refusing.dll");
     testsupport::WriteFileBytes(folder + "text.dll", "MZ but not really a library");
     CreateDirectoryA((folder + "folder.dll").c_str(), nullptr);
 
@@ -57,6 +59,7 @@ TEST(SetupOperations, ServerDllEntryPointsAreCalledOnlyForALoadableDotDll)
     };
     for (const Case& c : {Case{"helper.DLL", true}, Case{"helper.ocx", false},
                           Case{"helper", false}, Case{"plain.dll", false}, Case{"text.dll", false},
+                          Case{"refusing.dll", false}, // entry points found, both fail
                           Case{"missing.dll", false}, Case{"folder.dll", false}}) {
         SCOPED_TRACE(c.file);
         testsupport::DeleteKeyTree(HKEY_LOCAL_MACHINE, kHelperKey);
@@ -214,4 +217,30 @@ TEST(SetupOperations, FolderLocationsHoldFifteenFoldersEndingInABackslash)
     // Virtual folders have no path, unknown numbers nothing at all.
     EXPECT_EQ(setup::GetSpecialFolder(CSIDL_DRIVES), "");
     EXPECT_EQ(setup::GetSpecialFolder(0x7E), "");
+}
+
+TEST(SetupOperations, AModulePathLongerThan260CharactersIsReadWhole)
+{
+    // Setup deletes files beside the program: a path cut to nothing would aim at the
+    // current folder instead.
+    auto wide = [](const std::string& text) {
+        std::wstring result(text.size(), L'\0');
+        result.resize(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                          result.data(), static_cast<int>(result.size())));
+        return L"\\\\?\\" + result;
+    };
+    std::string path = testsupport::FreshFolder("long");
+    while (path.size() < 300) {
+        path += std::string(60, 'd') + "\\";
+        ASSERT_TRUE(CreateDirectoryW(wide(path).c_str(), nullptr)) << path;
+    }
+    path += "refusing.dll";
+    ASSERT_TRUE(
+        CopyFileW(wide(testsupport::HostPath(REFUSING_DLL)).c_str(), wide(path).c_str(), FALSE));
+    HMODULE library = LoadLibraryW(wide(path).c_str());
+    ASSERT_TRUE(library);
+    std::string got = win::ModulePath(library);
+    FreeLibrary(library);
+    ASSERT_GE(got.size(), path.size());
+    EXPECT_STRCASEEQ(got.substr(got.size() - path.size()).c_str(), path.c_str());
 }

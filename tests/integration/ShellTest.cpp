@@ -1,6 +1,8 @@
 // The main window's life: start-up, showing and hiding, ending, the tray icon and menu, help.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "MainFormFixture.h"
 
 namespace {
@@ -243,9 +245,7 @@ TEST_F(ShellTest, MenuItemsOpenTheirPagesAndExitEnds)
 
 TEST_F(ShellTest, HelpCommandThreeOpensTheHelpFileOthersShowNothing)
 {
-    char previous[MAX_PATH] = {};
-    GetCurrentDirectoryA(sizeof previous, previous);
-    ASSERT_TRUE(SetCurrentDirectoryA(testsupport::StageDir().c_str()));
+    testsupport::CopyFileOrFail(testsupport::StageDir() + "quellor.chm", folder + "quellor.chm");
 
     for (WORD command : {HELP_CONTEXT, HELP_CONTEXTPOPUP, HELP_QUIT, HELP_KEY}) {
         EXPECT_TRUE(ui::Application().HelpCommand(command, 0)) << "handled: " << command;
@@ -265,18 +265,18 @@ TEST_F(ShellTest, HelpCommandThreeOpensTheHelpFileOthersShowNothing)
 
     SendMessageA(form->Handle(), WM_KEYDOWN, VK_F1, 0);
     EXPECT_TRUE(PumpUntil([] { return HelpWindow() != nullptr; }, 5000));
-    SetCurrentDirectoryA(previous);
 
     // Help windows close with the main window.
     form.reset();
     EXPECT_TRUE(PumpUntil([] { return HelpWindow() == nullptr; }, 5000));
 }
 
-TEST_F(ShellTest, NeedHelpLabelOpensHelp)
+TEST_F(ShellTest, NeedHelpLabelOpensTheHelpFileBesideTheProgramWhateverTheCurrentFolder)
 {
+    testsupport::CopyFileOrFail(testsupport::StageDir() + "quellor.chm", folder + "quellor.chm");
     char previous[MAX_PATH] = {};
     GetCurrentDirectoryA(sizeof previous, previous);
-    ASSERT_TRUE(SetCurrentDirectoryA(testsupport::StageDir().c_str()));
+    ASSERT_TRUE(SetCurrentDirectoryA(testsupport::FreshFolder("elsewhere").c_str()));
     form->Show();
     SendMessageA(form->Handle(), WM_COMMAND, MAKEWPARAM(0, STN_CLICKED),
                  reinterpret_cast<LPARAM>(form->lblHelp.Handle()));
@@ -310,4 +310,48 @@ TEST_F(ShellTest, ErrorsOfAHandlerAreShownOnceWithAFullStopRule)
     }
     // The loop goes on: the application is not ended by an error.
     EXPECT_FALSE(ui::Application().Terminated());
+}
+
+TEST_F(ShellTest, ErrorBoxIsOwnedByTheWindowTheUserSees)
+{
+    // Owned by the shown window, the box disables it: no second Apply while it is up.
+    for (bool shown : {true, false}) {
+        shown ? form->Show() : form->Hide();
+        boxes.clear();
+        ui::Fire([](ui::TObject*) { throw win::EQuellorError("x"); }, form.get());
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].owner, shown ? form->Handle() : ui::Application().Handle()) << shown;
+    }
+}
+
+TEST_F(ShellTest, EnterInTheMainWindowOpensNoHelp)
+{
+    int helpRequests = 0;
+    ui::Application().OnHelp = [&](WORD, LONG, bool& callHelp) {
+        ++helpRequests;
+        callHelp = false;
+        return true;
+    };
+    form->Show();
+    form->pageMain.SetActivePage(form->tabHistory);
+    SetFocus(form->txtMaxLogSize.Handle());
+    PostMessageA(form->txtMaxLogSize.Handle(), WM_KEYDOWN, VK_RETURN, 1);
+    PostMessageA(form->txtMaxLogSize.Handle(), WM_KEYUP, VK_RETURN, 0xC0000001);
+    ui::Application().ProcessMessages();
+    EXPECT_EQ(helpRequests, 0);
+    EXPECT_TRUE(form->Visible());
+}
+
+TEST_F(ShellTest, TrayIconComesBackWhenTheTaskbarRestartsWithATipThatFitsTheRecord)
+{
+    const std::string title = ui::Application().Title;
+    ui::Application().Title = std::string(100, 'T');
+    form->TrayIconSetTip();
+    ui::Application().Title = title;
+    EXPECT_EQ(std::strlen(form->TrayIconData.szTip), 63u);
+
+    form->TrayIconDelete();
+    ASSERT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &form->TrayIconData)) << "gone with the taskbar";
+    SendMessageA(form->Handle(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &form->TrayIconData));
 }

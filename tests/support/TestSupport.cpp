@@ -9,6 +9,14 @@
 
 namespace testsupport {
 
+std::string HostPath(const std::string& unixPath)
+{
+    std::string path = "Z:" + unixPath;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
 std::string StageDir()
 {
 #ifdef QUELLOR_STAGE_DIR

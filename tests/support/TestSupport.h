@@ -10,6 +10,8 @@ namespace testsupport {
 
 // The staged program folder (build/Quellor) as a Windows path.
 std::string StageDir();
+// A build file's host path as Wine sees it, on drive Z:.
+std::string HostPath(const std::string& unixPath);
 
 // A new empty folder under the Wine temp folder; its name may hold blanks.
 std::string FreshFolder(const std::string& hint);

@@ -54,6 +54,29 @@ TEST(OleDate, TimeOfDayRoundsToTheMillisecond)
     EXPECT_EQ(back.hour, 0);
 }
 
+TEST(OleDate, RoundingUpToMidnightGivesTheNextDayOnBothSidesOfDayZero)
+{
+    const struct {
+        double value;
+        int year, month, day;
+    } cases[] = {
+        {1.0 - 1e-12, 1899, 12, 31},
+        {-1.0 + 1e-12, 1899, 12, 31},   // day 0, a hair before its end
+        {-2.0 + 1e-12, 1899, 12, 30},   // day -1 at 23:59:59.99..., the fraction counts forward
+        {-36522.0 + 1e-11, 1800, 1, 3}, // day -36521, 2 January 1800, at its end
+        {-657433.0 + 1e-9, 100, 1, 4},
+    };
+    for (const auto& c : cases) {
+        settings::DateTime got;
+        ASSERT_TRUE(DecodeOleDate(c.value, got)) << c.value;
+        EXPECT_EQ(got.year, c.year) << c.value;
+        EXPECT_EQ(got.month, c.month) << c.value;
+        EXPECT_EQ(got.day, c.day) << c.value;
+        EXPECT_EQ(got.hour * 3600000 + got.minute * 60000 + got.second * 1000 + got.millisecond, 0)
+            << c.value;
+    }
+}
+
 TEST(OleDate, OutOfRangeAndNotANumberAreRefused)
 {
     DateTime when;
