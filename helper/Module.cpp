@@ -5,11 +5,11 @@
 #include <olectl.h>
 
 #include <new>
-#include <vector>
 
 #include "helper/BrowserHelper.h"
 #include "helper_contract/HelperContract.h"
 #include "win/Handles.h"
+#include "win/Modules.h"
 
 namespace helper {
 
@@ -17,18 +17,6 @@ HINSTANCE g_module = nullptr;
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 
-std::string ModulePath()
-{
-    std::vector<char> buffer(MAX_PATH);
-    for (;;) {
-        DWORD length =
-            GetModuleFileNameA(g_module, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return {};
-        if (length < buffer.size()) return std::string(buffer.data(), length);
-        if (buffer.size() >= 32768) return {};
-        buffer.resize(buffer.size() * 2);
-    }
-}
 
 namespace {
 
@@ -159,7 +147,7 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid,
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer()
 {
     try {
-        std::string path = ModulePath();
+        std::string path = win::ModulePath(g_module);
         if (path.empty()) return Failure(GetLastError());
         std::string clsid = ClsidKey();
         LONG results[] = {

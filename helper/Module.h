@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <string>
 
 namespace helper {
 
@@ -12,9 +11,6 @@ extern HINSTANCE g_module;
 // Live objects (helpers and class factories) and LockServer locks of this process.
 extern std::atomic<long> g_objects;
 extern std::atomic<long> g_locks;
-
-// The library's own full path, however long.
-std::string ModulePath();
 
 // {2E6E1467-2E6F-424F-B42D-CB3B6995A0A3}
 inline constexpr CLSID kHelperClsid = {
