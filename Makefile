@@ -6,7 +6,7 @@ JOBS    ?= 2
 ARGS    ?=
 DISPLAYED := scripts/with-display.sh $(PREFIX)
 
-.PHONY: all deps build native prefix run run-kazaa demo test bench bench-kazaa bench-helper dist clean
+.PHONY: all deps build native prefix run run-kazaa demo test bench bench-kazaa bench-helper dist screenshots clean
 
 all: build
 
@@ -55,6 +55,13 @@ bench-helper: build prefix
 # The program folder as build/dist/Quellor-<version>.zip and ...-setup.exe (makensis).
 dist: build
 	@cmake --build $(BUILD)/win --target dist
+
+# The pictures in docs/, taken from the real program in a fresh prefix of their own.
+screenshots: build
+	@rm -f $(BUILD)/shots-prefix/.quellor-ready
+	@scripts/wine-prefix.sh $(CURDIR)/$(BUILD)/shots-prefix
+	@scripts/with-display.sh $(CURDIR)/$(BUILD)/shots-prefix \
+	  scripts/screenshots.sh $(CURDIR)/$(BUILD) $(CURDIR)/docs
 
 clean:
 	rm -rf $(BUILD)

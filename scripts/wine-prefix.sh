@@ -10,6 +10,10 @@ rm -rf "$prefix"
 echo "Creating Wine prefix $prefix ..."
 wineboot -i </dev/null >/dev/null 2>&1
 wineserver -w
+# Debian's Wine does not look in its own font folder: without these, "MS Sans Serif" and
+# the caption buttons' "Marlett" fall back to other fonts, texts are cut and the buttons
+# show letters.
+cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d "" /f >/dev/null 2>&1

@@ -12,6 +12,8 @@ Name "Quellor"
 Caption "Quellor ${VERSION} Setup"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES\Quellor"
+; An installed copy says where it lives: a new version goes over it, in the same folder.
+InstallDirRegKey HKLM "Software\Microsoft\Windows\CurrentVersion\Uninstall\Quellor" "InstallLocation"
 ; Registering the browser helper and the uninstall entry need the machine's keys.
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
@@ -45,6 +47,8 @@ Section "Quellor"
     IntOp $1 $1 + 1
     IntCmp $1 10 copy_files close_running copy_files
   copy_files:
+  ; Only the product's own files are written: the rule file (quellor.rul), the history log
+  ; (quellor.log) and the settings in the user's key stay as they were.
   SetOutPath "$INSTDIR"
   File "${SOURCE}/QUELLOR.EXE"
   ; Internet Explorer holds the browser helper while a browser window is open: then the new

@@ -32,8 +32,37 @@ void WriteUninstallValue(HKEY key, const char* name, const std::string& data)
         throw win::EQuellorError(std::string("Failed to set data for '") + name + "'");
 }
 
-void WriteUninstallEntry()
+void WriteUninstallNumber(HKEY key, const char* name, DWORD data)
 {
+    if (!key || RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                               sizeof data) != ERROR_SUCCESS)
+        throw win::EQuellorError(std::string("Failed to set data for '") + name + "'");
+}
+
+// Add or Remove Programs shows this as the program's size: the files of its folder.
+DWORD FolderSizeKB(const std::string& folder)
+{
+    unsigned long long bytes = 0;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            bytes +=
+                (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    return static_cast<DWORD>((bytes + 1023) / 1024);
+}
+
+struct UninstallEntry {
+    std::string version, homePage;
+};
+
+void WriteUninstallEntry(const UninstallEntry& entry)
+{
+    const std::string programPath = app::ProgramPath();
+    const std::string folder = app::ProgramFolder();
     win::RegKey key;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kUninstallRoot + ProductName()).c_str(), 0, nullptr,
                         REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.put(),
@@ -41,7 +70,18 @@ void WriteUninstallEntry()
         key.reset();
     WriteUninstallValue(key.get(), "DisplayName", ProductName());
     // Quoted: unquoted, a path with blanks would let Windows start C:\Program.exe instead.
-    WriteUninstallValue(key.get(), "UninstallString", "\"" + app::ProgramPath() + "\" -u");
+    WriteUninstallValue(key.get(), "UninstallString", "\"" + programPath + "\" -u");
+    WriteUninstallValue(key.get(), "DisplayIcon", programPath + ",0");
+    WriteUninstallValue(key.get(), "DisplayVersion", entry.version);
+    WriteUninstallValue(key.get(), "Publisher", "Tandrel");
+    // The installer offers this folder again when a newer version is installed over it.
+    WriteUninstallValue(key.get(), "InstallLocation", folder.substr(0, folder.size() - 1));
+    WriteUninstallValue(key.get(), "URLInfoAbout", entry.homePage);
+    WriteUninstallValue(key.get(), "HelpLink", entry.homePage);
+    // Installing again is the only repair; there is nothing to modify.
+    WriteUninstallNumber(key.get(), "NoModify", 1);
+    WriteUninstallNumber(key.get(), "NoRepair", 1);
+    WriteUninstallNumber(key.get(), "EstimatedSize", FolderSizeKB(folder));
 }
 
 void ScheduleDeletion(const std::string& path)
@@ -102,7 +142,12 @@ void TfrmMain::Install()
                               app::ChangeFileExt(programPath, ".chm"), group, folder, "", 0, "");
         setup::CreateShortcut("License Agreement", "License Agreement", folder + "license.txt",
                               group, folder, "", 0, "");
-        WriteUninstallEntry();
+        // Install runs before the form reads its version; the entry shows the same one.
+        ReadVersion();
+        WriteUninstallEntry({std::to_string(VersionMajor) + "." + std::to_string(VersionMinor) +
+                                 "." + std::to_string(VersionRelease) + "." +
+                                 std::to_string(VersionBuild),
+                             lblWebsiteHyperlink.Text()});
     } catch (const std::exception& e) {
         // Install reports its own failures and always goes back to the normal start.
         application.ShowMessageBox(ui::ErrorBoxText(e.what()), application.Title,

@@ -8,6 +8,8 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -131,6 +133,63 @@ inline DWORD ValueCount(HKEY root, const std::string& path)
                      nullptr, nullptr, nullptr);
     RegCloseKey(key);
     return values;
+}
+
+inline std::optional<DWORD> DwordValue(HKEY root, const std::string& path, const char* name)
+{
+    DWORD data = 0, size = sizeof data, type = 0;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+    LONG result =
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS || type != REG_DWORD) return {};
+    return data;
+}
+
+inline unsigned long long FolderBytes(const std::string& folder)
+{
+    unsigned long long bytes = 0;
+    for (const std::string& name : FilesIn(folder)) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (GetFileAttributesExA((folder + "\\" + name).c_str(), GetFileExInfoStandard, &data))
+            bytes +=
+                (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
+    return bytes;
+}
+
+// The entry of the installed program as Add or Remove Programs reads it. `program` is the
+// full path of the program file in a folder whose path holds blanks.
+inline void ExpectUninstallEntry(const std::string& program)
+{
+    const std::string folder = program.substr(0, program.find_last_of('\\'));
+    EXPECT_EQ(ValueCount(HKEY_LOCAL_MACHINE, kUninstallKey), 11u);
+    struct Value {
+        const char* name;
+        std::string expected;
+    };
+    for (const Value& v : {
+             Value{"DisplayName", "Quellor"},
+             // Quoted: unquoted, Windows could take C:\users\...\quellor for the program.
+             Value{"UninstallString", "\"" + program + "\" -u"},
+             Value{"DisplayIcon", program + ",0"},
+             Value{"DisplayVersion", QUELLOR_VERSION},
+             Value{"Publisher", "Tandrel"},
+             Value{"InstallLocation", folder},
+             Value{"URLInfoAbout", "http://quellor.example.com/"},
+             Value{"HelpLink", "http://quellor.example.com/"},
+         }) {
+        std::optional<std::string> data = StringValue(HKEY_LOCAL_MACHINE, kUninstallKey, v.name);
+        ASSERT_TRUE(data) << v.name << " missing or not a string";
+        EXPECT_EQ(Lower(*data), Lower(v.expected)) << v.name;
+    }
+    EXPECT_EQ(DwordValue(HKEY_LOCAL_MACHINE, kUninstallKey, "NoModify"), 1u);
+    EXPECT_EQ(DwordValue(HKEY_LOCAL_MACHINE, kUninstallKey, "NoRepair"), 1u);
+    // The program may have written its rule file since; a few KB either way.
+    std::optional<DWORD> size = DwordValue(HKEY_LOCAL_MACHINE, kUninstallKey, "EstimatedSize");
+    ASSERT_TRUE(size) << "EstimatedSize missing or not a number";
+    EXPECT_NEAR(static_cast<double>(*size), static_cast<double>(FolderBytes(folder)) / 1024, 8);
 }
 
 // PendingFileRenameOperations: pairs of (source, target) in NT form ("\??\C:\..."); an

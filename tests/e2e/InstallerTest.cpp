@@ -1,0 +1,207 @@
+// The Windows installer that make dist packs, run silently as an administrator would run
+// it: into a folder whose path holds blanks, then again over itself as an upgrade, then
+// removed through the entry it left in Add or Remove Programs.
+#include "E2eSupport.h"
+#include "SetupSupport.h"
+
+#include <fstream>
+#include <sstream>
+
+using namespace setuptest;
+using testsupport::FileExists;
+
+namespace {
+
+const char kClsidServer[] = "CLSID\\{2E6E1467-2E6F-424F-B42D-CB3B6995A0A3}\\InprocServer32";
+const char kSettingsKey[] = "Software\\Tandrel\\Quellor";
+const std::vector<std::string> kProductFiles = {"QUELLOR.EXE", "QUELLOR.DLL", "quellor.chm",
+                                                "license.txt", "gunshot.wav", "whoosh.wav",
+                                                "laser.wav"};
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool StartCommandLine(const std::string& commandLine, PROCESS_INFORMATION& info)
+{
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info);
+}
+
+struct Answered {
+    std::vector<robot::DialogSeen> boxes;
+    bool ended = false;
+};
+
+// Starts the command line and answers, with `script`, the boxes of the process that shows
+// a box captioned `boxCaption` (the installer starts QUELLOR.EXE /i, which is not our child).
+Answered RunAnswering(const std::string& commandLine, const char* boxCaption,
+                      const std::vector<std::string>& script)
+{
+    Answered run;
+    PROCESS_INFORMATION info{};
+    EXPECT_TRUE(StartCommandLine(commandLine, info)) << commandLine;
+    if (!info.hProcess) return run;
+    DWORD pid = 0;
+    if (HWND box = robot::FindTopWindow(0, "#32770", boxCaption, 60000))
+        GetWindowThreadProcessId(box, &pid);
+    if (pid) {
+        robot::Robot robot(pid, script);
+        robot.WaitForCount(script.size(), 30000);
+        run.boxes = robot.Seen();
+    }
+    run.ended = WaitForSingleObject(info.hProcess, 60000) == WAIT_OBJECT_0;
+    if (!run.ended) TerminateProcess(info.hProcess, 1);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    return run;
+}
+
+// The Quellor the installer left running in the tray, ended as the session's end would.
+void EndRunningQuellor()
+{
+    HWND main = robot::FindTopWindow(0, "TfrmMain", "Quellor", 0);
+    if (!main) return;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(main, &pid);
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+    if (process && WaitForSingleObject(process, 10000) != WAIT_OBJECT_0)
+        TerminateProcess(process, 1);
+    if (process) CloseHandle(process);
+}
+
+class InstallerE2e : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        EndRunningQuellor();
+        RemoveInstallation();
+        savedMaxLogSize_ = DwordValue(HKEY_CURRENT_USER, kSettingsKey, "MaxLogSize");
+        defaultFolder_ = SpecialFolder(CSIDL_PROGRAM_FILES) + "Quellor";
+        hadDefaultFolder_ = GetFileAttributesA(defaultFolder_.c_str()) != INVALID_FILE_ATTRIBUTES;
+        parent_ = testsupport::FreshFolder("installer");
+        folder_ = parent_ + "Quellor Program";
+    }
+    void TearDown() override
+    {
+        EndRunningQuellor();
+        RemoveInstallation();
+        ForgetPendingOperationsUnder(folder_);
+        // An upgrade that went astray must not leave its copy for the next run to find.
+        for (const std::string& folder :
+             hadDefaultFolder_ ? std::vector{folder_} : std::vector{folder_, defaultFolder_}) {
+            for (const std::string& name : FilesIn(folder))
+                DeleteFileA((folder + "\\" + name).c_str());
+            RemoveDirectoryA(folder.c_str());
+        }
+        RemoveDirectoryA(parent_.c_str());
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_SET_VALUE, &key) == 0) {
+            if (savedMaxLogSize_)
+                RegSetValueExA(key, "MaxLogSize", 0, REG_DWORD,
+                               reinterpret_cast<const BYTE*>(&*savedMaxLogSize_), sizeof(DWORD));
+            else
+                RegDeleteValueA(key, "MaxLogSize");
+            RegCloseKey(key);
+        }
+    }
+
+    // Silent; /D must come last and unquoted, blanks and all. Without it the installer
+    // goes where the installed copy's entry says.
+    Answered Install(bool withFolder)
+    {
+        std::string line = "\"" + std::string(QUELLOR_INSTALLER) + "\" /S";
+        if (withFolder) line += " /D=" + folder_;
+        return RunAnswering(line, "Quellor", {"OK"});
+    }
+
+    void ExpectInstalled()
+    {
+        const std::string program = folder_ + "\\QUELLOR.EXE";
+        for (const std::string& file : kProductFiles)
+            EXPECT_TRUE(FileExists(folder_ + "\\" + file)) << file;
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
+        EXPECT_EQ(Lower(StringValue(HKEY_CLASSES_ROOT, kClsidServer, nullptr).value_or("")),
+                  Lower(folder_ + "\\QUELLOR.DLL"));
+        std::optional<Shortcut> startup = ReadShortcut(StartupFolder() + "Quellor.lnk");
+        ASSERT_TRUE(startup);
+        EXPECT_EQ(Lower(startup->target), Lower(program));
+        EXPECT_EQ(
+            FilesIn(ProgramGroup()),
+            (std::vector<std::string>{"License Agreement.lnk", "Quellor Help.lnk", "Quellor.lnk"}));
+        ExpectUninstallEntry(program);
+    }
+
+    std::string parent_, folder_, defaultFolder_;
+    bool hadDefaultFolder_ = false;
+    std::optional<DWORD> savedMaxLogSize_;
+};
+
+} // namespace
+
+TEST_F(InstallerE2e, InstallsUpgradesInPlaceKeepingTheUsersDataAndUninstallsThroughItsEntry)
+{
+    ASSERT_TRUE(FileExists(QUELLOR_INSTALLER)) << "make dist packs " << QUELLOR_INSTALLER;
+    ASSERT_NE(folder_.find(' '), std::string::npos);
+
+    Answered first = Install(true);
+    EXPECT_TRUE(first.ended);
+    ASSERT_EQ(first.boxes.size(), 1u);
+    EXPECT_EQ(first.boxes[0].text, "Quellor has been successfully installed and is now running.");
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalled());
+
+    // What the user made meanwhile, with the first version still running in the tray; the
+    // installer never reads these, so any bytes do.
+    const std::string rules = "0|http://ads.example.com/*|0\r\n1|http://news.example.org/|0\r\n";
+    const std::string log = "a log the user keeps\r\n";
+    testsupport::WriteFileBytes(folder_ + "\\quellor.rul", rules);
+    testsupport::WriteFileBytes(folder_ + "\\quellor.log", log);
+    HKEY settings = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &settings, nullptr),
+              ERROR_SUCCESS);
+    const DWORD maxLogSize = 777;
+    RegSetValueExA(settings, "MaxLogSize", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&maxLogSize),
+                   sizeof maxLogSize);
+    RegCloseKey(settings);
+    HWND running = robot::FindTopWindow(0, "TfrmMain", "Quellor", 10000);
+    ASSERT_TRUE(running) << "the installer left no Quellor running";
+
+    // The upgrade: no folder given, the running copy closed, everything replaced in place.
+    Answered second = Install(false);
+    EXPECT_TRUE(second.ended);
+    EXPECT_EQ(second.boxes.size(), 1u);
+    EXPECT_FALSE(IsWindow(running)) << "the first version still runs";
+    EXPECT_FALSE(FileExists(defaultFolder_ + "\\QUELLOR.EXE"))
+        << "the upgrade went to the default folder, not over the installed copy";
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalled());
+    EXPECT_EQ(ReadAll(folder_ + "\\quellor.rul"), rules);
+    EXPECT_EQ(ReadAll(folder_ + "\\quellor.log"), log);
+    EXPECT_EQ(DwordValue(HKEY_CURRENT_USER, kSettingsKey, "MaxLogSize"), maxLogSize);
+
+    // Add or Remove Programs starts the entry's command line.
+    EndRunningQuellor();
+    std::optional<std::string> uninstall =
+        StringValue(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString");
+    ASSERT_TRUE(uninstall);
+    Answered removal = RunAnswering(*uninstall, "Confirm", {"Yes", "OK"});
+    EXPECT_TRUE(removal.ended);
+    ASSERT_EQ(removal.boxes.size(), 2u);
+    EXPECT_EQ(removal.boxes[1].text, "Quellor has been successfully uninstalled.");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
+    EXPECT_FALSE(FileExists(StartupFolder() + "Quellor.lnk"));
+    EXPECT_FALSE(FileExists(ProgramGroup()));
+    EXPECT_FALSE(FileExists(folder_ + "\\quellor.rul"));
+    EXPECT_EQ(PendingDeletionsUnder(folder_).size(), 3u) << "program, helper and folder";
+}
