@@ -58,7 +58,7 @@ dist: build
 
 # The pictures in docs/, taken from the real program in a fresh prefix of their own.
 screenshots: build
-	@rm -f $(BUILD)/shots-prefix/.quellor-ready
+	@rm -f $(BUILD)/shots-prefix/.quellor-ready*
 	@scripts/wine-prefix.sh $(CURDIR)/$(BUILD)/shots-prefix
 	@scripts/with-display.sh $(CURDIR)/$(BUILD)/shots-prefix \
 	  scripts/screenshots.sh $(CURDIR)/$(BUILD) $(CURDIR)/docs

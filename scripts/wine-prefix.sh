@@ -5,7 +5,10 @@ set -euo pipefail
 prefix="$1"
 export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-[ -f "$prefix/.quellor-ready" ] && exit 0
+# The marker names the prefix's make-up: a prefix made before a change (the fonts, say)
+# is made anew.
+ready="$prefix/.quellor-ready-2"
+[ -f "$ready" ] && exit 0
 rm -rf "$prefix"
 echo "Creating Wine prefix $prefix ..."
 wineboot -i </dev/null >/dev/null 2>&1
@@ -18,4 +21,4 @@ wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2
 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d "" /f >/dev/null 2>&1
 wineserver -w
-touch "$prefix/.quellor-ready"
+touch "$ready"
