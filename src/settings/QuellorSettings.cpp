@@ -1,6 +1,7 @@
 #include "settings/QuellorSettings.h"
 
 #include <cstring>
+#include <variant>
 #include <vector>
 
 #include "helper_contract/HelperContract.h"
@@ -132,31 +133,75 @@ void WriteDate(HKEY key, const char* name, double value)
     Write(key, name, REG_BINARY, &value, sizeof value);
 }
 
+// Every value of the key in the order Load reads it: the one list of the value names.
+// Save writes LastChange and then the saved ones in this same order.
+using TMember = std::variant<bool TQuellorSettings::*, std::string TQuellorSettings::*,
+                             int32_t TQuellorSettings::*, double TQuellorSettings::*>;
+struct TSettingValue {
+    const char* name;
+    TMember member;
+    bool saved;
+};
+
+using S = TQuellorSettings;
+const TSettingValue kValues[] = {
+    {"DefaultNoPopups", &S::DefaultNoPopups, true},
+    {"IgnoreWhenCtrlKey", &S::IgnoreWhenCtrlKey, true},
+    {"BlockAds", &S::BlockAds, true},
+    {"BlockFileSharingAds", &S::BlockFileSharingAds, true},
+    {"TrayAnimate", &S::TrayAnimate, true},
+    {"PlaySound", &S::PlaySound, true},
+    {"SoundFile", &S::SoundFile, true},
+    {"DisableTheater", &S::DisableTheater, true},
+    {"DisableFullScreen", &S::DisableFullScreen, true},
+    {"SilentMode", &S::SilentMode, true},
+    {"AlwaysAllowRezize", &S::AlwaysAllowRezize, true},
+    {"AlwaysShowToolBar", &S::AlwaysShowToolBar, true},
+    {"AlwaysShowStatusBar", &S::AlwaysShowStatusBar, true},
+    {"AlwaysShowAddressBar", &S::AlwaysShowAddressBar, true},
+    {"AlwaysShowMenuBar", &S::AlwaysShowMenuBar, true},
+    // The helper alone writes the counters; the paths are stored at start-up.
+    {contract::kKillsToDate, &S::KillsToDate, false},
+    {contract::kKillsToday, &S::KillsToday, false},
+    {contract::kKillDate, &S::KillDate, false},
+    {contract::kMaxLogSize, &S::MaxLogSize, true},
+    {contract::kLogFile, &S::LogFile, false},
+    {contract::kRuleFile, &S::RuleFile, false},
+};
+
+template <typename... F> struct Overloaded : F... {
+    using F::operator()...;
+};
+template <typename... F> Overloaded(F...) -> Overloaded<F...>;
+
+void ReadValue(HKEY k, const TSettingValue& value, TQuellorSettings& s)
+{
+    std::visit(Overloaded{
+                   [&](bool S::*m) { ReadBool(k, value.name, s.*m); },
+                   [&](std::string S::*m) { ReadString(k, value.name, s.*m); },
+                   [&](int32_t S::*m) { ReadInteger(k, value.name, s.*m); },
+                   [&](double S::*m) { ReadDate(k, value.name, s.*m); },
+               },
+               value.member);
+}
+
+void WriteValue(HKEY k, const TSettingValue& value, const TQuellorSettings& s)
+{
+    std::visit(Overloaded{
+                   [&](bool S::*m) { WriteBool(k, value.name, s.*m); },
+                   [&](std::string S::*m) { WriteString(k, value.name, s.*m); },
+                   [&](int32_t S::*m) { WriteInteger(k, value.name, s.*m); },
+                   [&](double S::*m) { WriteDate(k, value.name, s.*m); },
+               },
+               value.member);
+}
+
 // Every value in read order; each read goes through guard, which decides what a broken
 // value does.
 template <typename Guard> void ReadAll(HKEY k, TQuellorSettings& s, Guard guard)
 {
-    guard([&] { ReadBool(k, "DefaultNoPopups", s.DefaultNoPopups); });
-    guard([&] { ReadBool(k, "IgnoreWhenCtrlKey", s.IgnoreWhenCtrlKey); });
-    guard([&] { ReadBool(k, "BlockAds", s.BlockAds); });
-    guard([&] { ReadBool(k, "BlockFileSharingAds", s.BlockFileSharingAds); });
-    guard([&] { ReadBool(k, "TrayAnimate", s.TrayAnimate); });
-    guard([&] { ReadBool(k, "PlaySound", s.PlaySound); });
-    guard([&] { ReadString(k, "SoundFile", s.SoundFile); });
-    guard([&] { ReadBool(k, "DisableTheater", s.DisableTheater); });
-    guard([&] { ReadBool(k, "DisableFullScreen", s.DisableFullScreen); });
-    guard([&] { ReadBool(k, "SilentMode", s.SilentMode); });
-    guard([&] { ReadBool(k, "AlwaysAllowRezize", s.AlwaysAllowRezize); });
-    guard([&] { ReadBool(k, "AlwaysShowToolBar", s.AlwaysShowToolBar); });
-    guard([&] { ReadBool(k, "AlwaysShowStatusBar", s.AlwaysShowStatusBar); });
-    guard([&] { ReadBool(k, "AlwaysShowAddressBar", s.AlwaysShowAddressBar); });
-    guard([&] { ReadBool(k, "AlwaysShowMenuBar", s.AlwaysShowMenuBar); });
-    guard([&] { ReadInteger(k, contract::kKillsToDate, s.KillsToDate); });
-    guard([&] { ReadInteger(k, contract::kKillsToday, s.KillsToday); });
-    guard([&] { ReadDate(k, contract::kKillDate, s.KillDate); });
-    guard([&] { ReadInteger(k, contract::kMaxLogSize, s.MaxLogSize); });
-    guard([&] { ReadString(k, contract::kLogFile, s.LogFile); });
-    guard([&] { ReadString(k, contract::kRuleFile, s.RuleFile); });
+    for (const TSettingValue& value : kValues)
+        guard([&] { ReadValue(k, value, s); });
 }
 
 } // namespace
@@ -249,22 +294,8 @@ void TQuellorSettings::Save()
     if (!key) return;
     HKEY k = key.get();
     WriteDate(k, kLastChange, NowAsOleDate());
-    WriteBool(k, "DefaultNoPopups", DefaultNoPopups);
-    WriteBool(k, "IgnoreWhenCtrlKey", IgnoreWhenCtrlKey);
-    WriteBool(k, "BlockAds", BlockAds);
-    WriteBool(k, "BlockFileSharingAds", BlockFileSharingAds);
-    WriteBool(k, "TrayAnimate", TrayAnimate);
-    WriteBool(k, "PlaySound", PlaySound);
-    WriteString(k, "SoundFile", SoundFile);
-    WriteBool(k, "DisableTheater", DisableTheater);
-    WriteBool(k, "DisableFullScreen", DisableFullScreen);
-    WriteBool(k, "SilentMode", SilentMode);
-    WriteBool(k, "AlwaysAllowRezize", AlwaysAllowRezize);
-    WriteBool(k, "AlwaysShowToolBar", AlwaysShowToolBar);
-    WriteBool(k, "AlwaysShowStatusBar", AlwaysShowStatusBar);
-    WriteBool(k, "AlwaysShowAddressBar", AlwaysShowAddressBar);
-    WriteBool(k, "AlwaysShowMenuBar", AlwaysShowMenuBar);
-    WriteInteger(k, contract::kMaxLogSize, MaxLogSize);
+    for (const TSettingValue& value : kValues)
+        if (value.saved) WriteValue(k, value, *this);
 }
 
 void TQuellorSettings::StoreFilePaths(const std::string& logFile, const std::string& ruleFile)

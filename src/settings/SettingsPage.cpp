@@ -34,6 +34,29 @@ void SetPreview(TfrmMain& form, bool running)
     form.imgAnimateOff.SetVisible(false);
 }
 
+// Each check box of the page and the setting it edits, in the page's order. The value
+// names live with the settings store; this is the one list of which box is which.
+struct TSettingBox {
+    bool TQuellorSettings::*setting;
+    ui::TCheckBox TfrmMain::*box;
+};
+const TSettingBox kSettingBoxes[] = {
+    {&TQuellorSettings::DefaultNoPopups, &TfrmMain::chkKillPopups},
+    {&TQuellorSettings::IgnoreWhenCtrlKey, &TfrmMain::chkAllowPopups},
+    {&TQuellorSettings::BlockAds, &TfrmMain::chkBlockAds},
+    {&TQuellorSettings::BlockFileSharingAds, &TfrmMain::chkBlockFileSharingAds},
+    {&TQuellorSettings::TrayAnimate, &TfrmMain::chkVisualAlert},
+    {&TQuellorSettings::PlaySound, &TfrmMain::chkAudioAlert},
+    {&TQuellorSettings::DisableTheater, &TfrmMain::chkDisableTheaterMode},
+    {&TQuellorSettings::DisableFullScreen, &TfrmMain::chkDisableFullScreen},
+    {&TQuellorSettings::SilentMode, &TfrmMain::chkRunSilent},
+    {&TQuellorSettings::AlwaysAllowRezize, &TfrmMain::chkAllowResizing},
+    {&TQuellorSettings::AlwaysShowToolBar, &TfrmMain::chkShowToolBar},
+    {&TQuellorSettings::AlwaysShowStatusBar, &TfrmMain::chkShowStatusBar},
+    {&TQuellorSettings::AlwaysShowAddressBar, &TfrmMain::chkShowAddressBar},
+    {&TQuellorSettings::AlwaysShowMenuBar, &TfrmMain::chkShowMenuBar},
+};
+
 // Everything up to and including the last backslash or colon.
 std::string FolderOf(const std::string& path)
 {
@@ -78,12 +101,8 @@ void TfrmMain::CreateDefaultPage()
     chkShowMenuBar.Create(grpBrowserOptions, "Always Show Menu Bar", 8, 192, 129, 17);
 
     auto changed = [this](ui::TObject* sender) { SettingChanged(sender); };
-    for (ui::TCheckBox* box :
-         {&chkKillPopups, &chkAllowPopups, &chkBlockAds, &chkBlockFileSharingAds, &chkVisualAlert,
-          &chkAudioAlert, &chkDisableTheaterMode, &chkDisableFullScreen, &chkRunSilent,
-          &chkAllowResizing, &chkShowToolBar, &chkShowStatusBar, &chkShowAddressBar,
-          &chkShowMenuBar})
-        box->OnClick = changed;
+    for (const TSettingBox& pair : kSettingBoxes)
+        (this->*pair.box).OnClick = changed;
     txtAudioAlert.OnChange = changed;
     btnAudioAlert.OnClick = [this](ui::TObject* sender) { btnAudioAlertClick(sender); };
     // The log-size box is made with the History Log page, after this one; its events are
@@ -126,24 +145,10 @@ void TfrmMain::ShowSettings(const TQuellorSettings& settings)
 {
     TrayIconSetTip();
 
-    chkKillPopups.SetChecked(settings.DefaultNoPopups);
-    chkAllowPopups.SetChecked(settings.IgnoreWhenCtrlKey);
-    chkBlockAds.SetChecked(settings.BlockAds);
-    chkBlockFileSharingAds.SetChecked(settings.BlockFileSharingAds);
-    chkVisualAlert.SetChecked(settings.TrayAnimate);
-    chkAudioAlert.SetChecked(settings.PlaySound);
-
+    for (const TSettingBox& pair : kSettingBoxes)
+        (this->*pair.box).SetChecked(settings.*pair.setting);
     EnableSoundFile(*this, settings.PlaySound);
     txtAudioAlert.SetText(settings.SoundFile);
-
-    chkDisableTheaterMode.SetChecked(settings.DisableTheater);
-    chkDisableFullScreen.SetChecked(settings.DisableFullScreen);
-    chkRunSilent.SetChecked(settings.SilentMode);
-    chkAllowResizing.SetChecked(settings.AlwaysAllowRezize);
-    chkShowToolBar.SetChecked(settings.AlwaysShowToolBar);
-    chkShowStatusBar.SetChecked(settings.AlwaysShowStatusBar);
-    chkShowAddressBar.SetChecked(settings.AlwaysShowAddressBar);
-    chkShowMenuBar.SetChecked(settings.AlwaysShowMenuBar);
 
     updnMaxLogSize.SetPosition(static_cast<int16_t>(settings.MaxLogSize));
     txtMaxLogSize.SetText(std::to_string(settings.MaxLogSize));
@@ -161,21 +166,9 @@ void TfrmMain::ShowSettings(const TQuellorSettings& settings)
 void TfrmMain::SettingsApply()
 {
     TQuellorSettings settings(false);
-    settings.DefaultNoPopups = chkKillPopups.Checked();
-    settings.IgnoreWhenCtrlKey = chkAllowPopups.Checked();
-    settings.BlockAds = chkBlockAds.Checked();
-    settings.BlockFileSharingAds = chkBlockFileSharingAds.Checked();
-    settings.TrayAnimate = chkVisualAlert.Checked();
-    settings.PlaySound = chkAudioAlert.Checked();
+    for (const TSettingBox& pair : kSettingBoxes)
+        settings.*pair.setting = (this->*pair.box).Checked();
     settings.SoundFile = txtAudioAlert.Text();
-    settings.DisableTheater = chkDisableTheaterMode.Checked();
-    settings.DisableFullScreen = chkDisableFullScreen.Checked();
-    settings.SilentMode = chkRunSilent.Checked();
-    settings.AlwaysAllowRezize = chkAllowResizing.Checked();
-    settings.AlwaysShowToolBar = chkShowToolBar.Checked();
-    settings.AlwaysShowStatusBar = chkShowStatusBar.Checked();
-    settings.AlwaysShowAddressBar = chkShowAddressBar.Checked();
-    settings.AlwaysShowMenuBar = chkShowMenuBar.Checked();
     // A number outside the arrows' range is clamped into it; a box that holds no number
     // keeps the last size it showed, rather than the 0 the arrows would report for it.
     settings.MaxLogSize = settings::LogSizeFromText(txtMaxLogSize.Text(), kMinLogSize, kMaxLogSize)
