@@ -11,12 +11,6 @@ namespace {
 
 constexpr COLORREF kRed = RGB(255, 0, 0);
 
-// Always beside the running program, whatever the registry's LogFile value says.
-std::string LogFilePath()
-{
-    return app::ProgramFolder() + "QUELLOR.log";
-}
-
 } // namespace
 
 void TfrmMain::CreateHistoryPage()
@@ -89,7 +83,7 @@ void TfrmMain::pageMainChange(ui::TObject*)
     Repaint();
 
     lvwLog.Clear();
-    TQuellorLogFile log(LogFilePath());
+    TQuellorLogFile log(app::LogFilePath());
     history::TLogEntry entry;
     while (log.ReadNext(entry))
         lvwLog.AddItem(history::LogRowTexts(entry));
@@ -112,7 +106,7 @@ void TfrmMain::btnClearLogFileClick(ui::TObject*)
         return;
     // A file already gone is what was asked for; any other failure leaves the entries in
     // the file, so the list keeps them too and the user is told why.
-    const std::string path = LogFilePath();
+    const std::string path = app::LogFilePath();
     if (!DeleteFileA(path.c_str())) {
         DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND)

@@ -12,11 +12,6 @@ namespace {
 
 using win::EQuellorError;
 
-std::string RulePath()
-{
-    return app::ChangeFileExt(app::ProgramPath(), ".rul");
-}
-
 // The system's text for an error, without its line end.
 std::string Reason(DWORD error)
 {
@@ -99,7 +94,7 @@ void TfrmMain::LoadRules()
 {
     // The page just chosen is drawn before the file is read.
     pageMain.Repaint();
-    const std::string path = RulePath();
+    const std::string path = app::RuleFilePath();
     // Until the first save there is no file, and the list keeps what it holds: there are
     // no stored rules that saving it could lose.
     if (!win::FileExists(path)) {
@@ -141,7 +136,7 @@ void TfrmMain::LoadRules()
 
 void TfrmMain::SaveRules()
 {
-    const std::string path = RulePath();
+    const std::string path = app::RuleFilePath();
     if (RulesLoadFailed)
         throw EQuellorError("The rules were not saved because the rule file \"" + path +
                             "\" could not be read.");

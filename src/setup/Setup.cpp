@@ -88,7 +88,7 @@ void TfrmMain::Install()
     const std::string folder = app::ProgramFolder();
     if (!HaveProgramPath(programPath)) return;
 
-    if (!setup::RegisterServerDll(app::ChangeFileExt(programPath, ".dll"))) {
+    if (!setup::RegisterServerDll(app::HelperLibraryPath())) {
         application.ShowMessageBox(product + " installation FAILED. Unable to register QUELLOR.DLL",
                                    application.Title, MB_OK);
         return;
@@ -99,7 +99,7 @@ void TfrmMain::Install()
         setup::CreateShortcut(product, product, programPath, startup, folder, programPath, 0, "");
         setup::CreateShortcut(product, product, programPath, group, folder, programPath, 0, "");
         setup::CreateShortcut(product + " Help", product + " Help",
-                              app::ChangeFileExt(programPath, ".chm"), group, folder, "", 0, "");
+                              app::HelpShortcutTarget(), group, folder, "", 0, "");
         setup::CreateShortcut("License Agreement", "License Agreement", folder + "license.txt",
                               group, folder, "", 0, "");
         WriteUninstallEntry();
@@ -142,7 +142,7 @@ void TfrmMain::Uninstall()
 
     ScheduleDeletion(folder + "quellor.exe");
     std::string left;
-    if (!setup::UnregisterServerDll(app::ChangeFileExt(programPath, ".dll"))) {
+    if (!setup::UnregisterServerDll(app::HelperLibraryPath())) {
         left += RemoveMachineKey(contract::kHelperKey);
         application.ShowMessageBox(
             "Unregister of QUELLOR.DLL failed. The file will be removed after reboot.",
