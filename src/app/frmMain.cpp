@@ -225,10 +225,15 @@ void TfrmMain::ReadVersion()
 void TfrmMain::FormShow(ui::TObject*)
 {
     SettingsRefresh();
+    pageMainChange(&pageMain);
+}
+
+void TfrmMain::pageMainChange(ui::TObject*)
+{
     if (pageMain.ActivePage() == &tabRules)
         LoadRules();
     else if (pageMain.ActivePage() == &tabHistory)
-        pageMainChange(&pageMain);
+        LoadHistory();
 }
 
 void TfrmMain::FormCloseQuery(ui::TObject*, bool& canClose)

@@ -36,28 +36,15 @@ void TfrmMain::CreateHistoryPage()
     SetWindowPos(lblLoadingHistory.Handle(), HWND_BOTTOM, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
-    // The log-size box is a setting; the settings page code gives it its behaviour.
-    lblMaxLogFileSize.Create(grpKillList, "Maximum Log File Size (KB):", 8, 224, 133, 13);
-    txtMaxLogSize.Create(grpKillList, 152, 220, 65, 21, ES_RIGHT);
-    txtMaxLogSize.SetMaxLength(12);
-    txtMaxLogSize.SetText("1000");
-    updnMaxLogSize.Create(grpKillList, txtMaxLogSize, 217, 220, 16, 21);
-    updnMaxLogSize.SetRange(0, 10000);
-    updnMaxLogSize.SetIncrement(100);
-    updnMaxLogSize.SetPosition(1000);
+    // A setting shown here; the settings page code makes it and gives it its behaviour.
+    CreateLogSizeBox(grpKillList);
 
     btnClearLogFile.Create(grpKillList, "Clear Log File", 384, 220, 105, 21);
     btnClearLogFile.OnClick = [this](ui::TObject* s) { btnClearLogFileClick(s); };
 }
 
-void TfrmMain::pageMainChange(ui::TObject*)
+void TfrmMain::LoadHistory()
 {
-    if (pageMain.ActivePage() == &tabRules) {
-        LoadRules();
-        return;
-    }
-    if (pageMain.ActivePage() != &tabHistory) return;
-
     lvwLog.SetVisible(false);
     lblLoadingHistory.SetVisible(true);
     // Whatever fails below, the list comes back: a counter of the wrong type must not

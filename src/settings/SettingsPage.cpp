@@ -1,5 +1,5 @@
-// The "Default Behaviour" page, the log-size box and the window's Ok, Cancel and Apply
-// buttons. The controls are the working copy of the settings that this program acts on;
+// The "Default Behaviour" page, the log-size box (shown on the History Log page) and the
+// window's Ok, Cancel and Apply buttons. The controls are the working copy of the settings that this program acts on;
 // the registry, which the browser helper reads, changes only on Apply or Ok.
 #include <algorithm>
 #include <cstdint>
@@ -15,8 +15,8 @@
 
 namespace {
 
-constexpr int kMinLogSize = 0;
-constexpr int kMaxLogSize = 10000;
+using settings::kMaxLogSize;
+using settings::kMinLogSize;
 
 // A disabled sound file box is greyed like the dialog behind it.
 void EnableSoundFile(TfrmMain& form, bool enabled)
@@ -105,12 +105,22 @@ void TfrmMain::CreateDefaultPage()
         (this->*pair.box).OnClick = changed;
     txtAudioAlert.OnChange = changed;
     btnAudioAlert.OnClick = [this](ui::TObject* sender) { btnAudioAlertClick(sender); };
-    // The log-size box is made with the History Log page, after this one; its events are
-    // ours all the same and take effect once it exists.
-    txtMaxLogSize.OnChange = changed;
+}
+
+void TfrmMain::CreateLogSizeBox(ui::TWinContainer& parent)
+{
+    txtMaxLogSize.OnChange = [this](ui::TObject* sender) { SettingChanged(sender); };
     txtMaxLogSize.OnKeyPress = [this](ui::TObject* sender, char& key) {
         AllowNumbersOnly(sender, key);
     };
+    lblMaxLogFileSize.Create(parent, "Maximum Log File Size (KB):", 8, 224, 133, 13);
+    txtMaxLogSize.Create(parent, 152, 220, 65, 21, ES_RIGHT);
+    txtMaxLogSize.SetMaxLength(12);
+    txtMaxLogSize.SetText(std::to_string(settings::kDefaultLogSize));
+    updnMaxLogSize.Create(parent, txtMaxLogSize, 217, 220, 16, 21);
+    updnMaxLogSize.SetRange(kMinLogSize, kMaxLogSize);
+    updnMaxLogSize.SetIncrement(100);
+    updnMaxLogSize.SetPosition(settings::kDefaultLogSize);
 }
 
 void TfrmMain::StoreFilePaths(const std::string& logPath, const std::string& rulePath)
