@@ -1,0 +1,48 @@
+#pragma once
+// The report list.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+#include "ui/Component.h"
+
+namespace ui {
+
+class TListView : public TControl {
+public:
+    TNotifyEvent OnDblClick;
+    // With ownerData the rows are kept here and the control asks for the texts it shows
+    // (a virtual list): tens of thousands of rows go in at once.
+    void Create(TWinContainer& parent, int x, int y, int w, int h, bool ownerData = false);
+    void AddColumn(const std::string& caption, int width);
+    int AddItem(std::vector<std::string> texts, LPARAM data = 0);
+    // Rows added in between are drawn, and in a virtual list counted, when updating ends.
+    void BeginUpdate();
+    void EndUpdate();
+    void SetItem(int index, const std::vector<std::string>& texts, LPARAM data);
+    void DeleteItem(int index);
+    void Clear();
+    int Count() const;
+    int ColumnCount() const;
+    std::string ItemText(int index, int column) const;
+    LPARAM ItemData(int index) const;
+    int SelectedIndex() const;
+    void Select(int index);
+    bool Notify(NMHDR* header, LRESULT& result) override;
+
+private:
+    struct Row {
+        std::vector<std::string> texts;
+        LPARAM data = 0;
+    };
+    const std::string& RowText(int index, int column) const;
+    int FindRow(const LVFINDINFOA& find, int start) const;
+    void SyncCount();
+    bool ownerData_ = false;
+    int updating_ = 0;
+    std::vector<Row> rows_; // a virtual list's rows
+};
+
+} // namespace ui
