@@ -4,17 +4,215 @@
 
 namespace ui {
 
-// ---- TListView ------------------------------------------------------------------------
+// What the two kinds of list do differently; all else asks the control.
+class TListView::TRowStore {
+public:
+    explicit TRowStore(HWND list) : list_(list) {}
+    virtual ~TRowStore() = default;
+    virtual int Add(std::vector<std::string> texts, LPARAM data, bool updating) = 0;
+    virtual void Set(int index, const std::vector<std::string>& texts, LPARAM data) = 0;
+    virtual void Delete(int index) = 0;
+    virtual void Clear() = 0;
+    virtual LPARAM Data(int index) const = 0;
+    virtual void BeginUpdate() = 0;
+    virtual void EndUpdate() = 0;
+    // The control's questions about rows it does not hold.
+    virtual bool Notify(NMHDR*, LRESULT&) { return false; }
+
+protected:
+    int Count() const { return static_cast<int>(SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0)); }
+    HWND list_;
+};
+
+// ---- An ordinary list: the control keeps every row -------------------------------------
+
+class TListView::TControlRows : public TRowStore {
+public:
+    using TRowStore::TRowStore;
+
+    int Add(std::vector<std::string> texts, LPARAM data, bool) override
+    {
+        LVITEMA item{};
+        item.mask = LVIF_TEXT | LVIF_PARAM;
+        item.iItem = Count();
+        item.pszText = const_cast<char*>(texts.empty() ? "" : texts[0].c_str());
+        item.lParam = data;
+        int index = static_cast<int>(
+            SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+        if (index >= 0) Set(index, texts, data);
+        return index;
+    }
+
+    void Set(int index, const std::vector<std::string>& texts, LPARAM data) override
+    {
+        for (size_t column = 0; column < texts.size(); ++column) {
+            LVITEMA item{};
+            item.iSubItem = static_cast<int>(column);
+            item.pszText = const_cast<char*>(texts[column].c_str());
+            SendMessageA(list_, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&item));
+        }
+        LVITEMA item{};
+        item.mask = LVIF_PARAM;
+        item.iItem = index;
+        item.lParam = data;
+        SendMessageA(list_, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    }
+
+    void Delete(int index) override { SendMessageA(list_, LVM_DELETEITEM, index, 0); }
+    void Clear() override { SendMessageA(list_, LVM_DELETEALLITEMS, 0, 0); }
+
+    LPARAM Data(int index) const override
+    {
+        LVITEMA item{};
+        item.mask = LVIF_PARAM;
+        item.iItem = index;
+        SendMessageA(list_, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+        return item.lParam;
+    }
+
+    void BeginUpdate() override { SendMessageA(list_, WM_SETREDRAW, FALSE, 0); }
+    void EndUpdate() override
+    {
+        SendMessageA(list_, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(list_, nullptr, TRUE);
+    }
+};
+
+// ---- A virtual list: the rows are kept here, tens of thousands go in at once -----------
+
+class TListView::TOwnedRows : public TRowStore {
+public:
+    using TRowStore::TRowStore;
+
+    int Add(std::vector<std::string> texts, LPARAM data, bool updating) override
+    {
+        rows_.push_back({std::move(texts), data});
+        if (!updating) SyncCount();
+        return static_cast<int>(rows_.size()) - 1;
+    }
+
+    void Set(int index, const std::vector<std::string>& texts, LPARAM data) override
+    {
+        if (!Holds(index)) return;
+        rows_[static_cast<size_t>(index)] = {texts, data};
+        SendMessageA(list_, LVM_REDRAWITEMS, index, index);
+    }
+
+    // The control moves its selection itself; the rows follow.
+    void Delete(int index) override
+    {
+        if (SendMessageA(list_, LVM_DELETEITEM, index, 0) && Holds(index))
+            rows_.erase(rows_.begin() + index);
+    }
+
+    void Clear() override
+    {
+        SendMessageA(list_, LVM_DELETEALLITEMS, 0, 0);
+        rows_.clear();
+    }
+
+    LPARAM Data(int index) const override
+    {
+        return Holds(index) ? rows_[static_cast<size_t>(index)].data : 0;
+    }
+
+    // Rows added in between are counted when updating ends.
+    void BeginUpdate() override {}
+    void EndUpdate() override { SyncCount(); }
+
+    bool Notify(NMHDR* header, LRESULT& result) override
+    {
+        switch (header->code) {
+        case LVN_GETDISPINFOA: {
+            LVITEMA& item = reinterpret_cast<NMLVDISPINFOA*>(header)->item;
+            if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0)
+                lstrcpynA(item.pszText, RowText(item.iItem, item.iSubItem).c_str(),
+                          item.cchTextMax);
+            if ((item.mask & LVIF_PARAM) && Holds(item.iItem))
+                item.lParam = rows_[static_cast<size_t>(item.iItem)].data;
+            result = 0;
+            return true;
+        }
+        case LVN_ODFINDITEMA: {
+            auto* find = reinterpret_cast<NMLVFINDITEMA*>(header);
+            result = FindRow(find->lvfi, find->iStart);
+            return true;
+        }
+        case LVN_ODFINDITEMW: {
+            auto* find = reinterpret_cast<NMLVFINDITEMW*>(header);
+            char text[256] = {};
+            if (find->lvfi.psz)
+                WideCharToMultiByte(CP_ACP, 0, find->lvfi.psz, -1, text, sizeof text - 1, nullptr,
+                                    nullptr);
+            LVFINDINFOA ansi{};
+            ansi.flags = find->lvfi.flags;
+            ansi.psz = find->lvfi.psz ? text : nullptr;
+            result = FindRow(ansi, find->iStart);
+            return true;
+        }
+        default:
+            return false;
+        }
+    }
+
+private:
+    struct Row {
+        std::vector<std::string> texts;
+        LPARAM data = 0;
+    };
+
+    bool Holds(int index) const { return index >= 0 && static_cast<size_t>(index) < rows_.size(); }
+
+    void SyncCount() { SendMessageA(list_, LVM_SETITEMCOUNT, rows_.size(), LVSICF_NOSCROLL); }
+
+    const std::string& RowText(int index, int column) const
+    {
+        static const std::string none;
+        if (!Holds(index) || column < 0) return none;
+        const Row& row = rows_[static_cast<size_t>(index)];
+        return static_cast<size_t>(column) < row.texts.size()
+                   ? row.texts[static_cast<size_t>(column)]
+                   : none;
+    }
+
+    // Typing in the list: the first row from start on whose first column begins with
+    // (or, without LVFI_PARTIAL, is) the typed text, ignoring case.
+    int FindRow(const LVFINDINFOA& find, int start) const
+    {
+        if (!(find.flags & (LVFI_STRING | LVFI_PARTIAL)) || !find.psz || rows_.empty()) return -1;
+        std::string wanted = find.psz;
+        int count = static_cast<int>(rows_.size());
+        if (start < 0 || start >= count) start = 0;
+        int steps = find.flags & LVFI_WRAP ? count : count - start;
+        for (int step = 0; step < steps; ++step) {
+            int index = (start + step) % count;
+            std::string text = RowText(index, 0);
+            if (find.flags & LVFI_PARTIAL) text = text.substr(0, wanted.size());
+            if (lstrcmpiA(text.c_str(), wanted.c_str()) == 0) return index;
+        }
+        return -1;
+    }
+
+    std::vector<Row> rows_;
+};
+
+// ---- TListView ---------------------------------------------------------------------------
+
+TListView::TListView() = default;
+TListView::~TListView() = default;
 
 void TListView::Create(TWinContainer& parent, int x, int y, int w, int h, bool ownerData)
 {
-    ownerData_ = ownerData;
     CreateWnd(parent, WC_LISTVIEWA, "",
               WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
                   (ownerData ? LVS_OWNERDATA : 0),
               WS_EX_CLIENTEDGE, x, y, w, h);
     SendMessageA(hwnd_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT,
                  LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    if (ownerData)
+        rows_ = std::make_unique<TOwnedRows>(hwnd_);
+    else
+        rows_ = std::make_unique<TControlRows>(hwnd_);
 }
 
 int TListView::ColumnCount() const
@@ -36,75 +234,33 @@ void TListView::AddColumn(const std::string& caption, int width)
 
 int TListView::AddItem(std::vector<std::string> texts, LPARAM data)
 {
-    if (ownerData_) {
-        rows_.push_back({std::move(texts), data});
-        if (!updating_) SyncCount();
-        return static_cast<int>(rows_.size()) - 1;
-    }
-    LVITEMA item{};
-    item.mask = LVIF_TEXT | LVIF_PARAM;
-    item.iItem = Count();
-    item.pszText = const_cast<char*>(texts.empty() ? "" : texts[0].c_str());
-    item.lParam = data;
-    int index = static_cast<int>(SendMessageA(hwnd_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-    if (index >= 0) SetItem(index, texts, data);
-    return index;
+    return rows_ ? rows_->Add(std::move(texts), data, updating_ > 0) : -1;
 }
 
 void TListView::BeginUpdate()
 {
-    if (updating_++ == 0 && !ownerData_) SendMessageA(hwnd_, WM_SETREDRAW, FALSE, 0);
+    if (updating_++ == 0 && rows_) rows_->BeginUpdate();
 }
 
 void TListView::EndUpdate()
 {
     if (updating_ == 0 || --updating_ > 0) return;
-    if (ownerData_) {
-        SyncCount();
-    } else {
-        SendMessageA(hwnd_, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(hwnd_, nullptr, TRUE);
-    }
-}
-
-void TListView::SyncCount()
-{
-    SendMessageA(hwnd_, LVM_SETITEMCOUNT, rows_.size(), LVSICF_NOSCROLL);
+    if (rows_) rows_->EndUpdate();
 }
 
 void TListView::SetItem(int index, const std::vector<std::string>& texts, LPARAM data)
 {
-    if (ownerData_) {
-        if (index < 0 || static_cast<size_t>(index) >= rows_.size()) return;
-        rows_[static_cast<size_t>(index)] = {texts, data};
-        SendMessageA(hwnd_, LVM_REDRAWITEMS, index, index);
-        return;
-    }
-    for (size_t column = 0; column < texts.size(); ++column) {
-        LVITEMA item{};
-        item.iSubItem = static_cast<int>(column);
-        item.pszText = const_cast<char*>(texts[column].c_str());
-        SendMessageA(hwnd_, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&item));
-    }
-    LVITEMA item{};
-    item.mask = LVIF_PARAM;
-    item.iItem = index;
-    item.lParam = data;
-    SendMessageA(hwnd_, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    if (rows_) rows_->Set(index, texts, data);
 }
 
 void TListView::DeleteItem(int index)
 {
-    // A virtual list moves its selection itself; its rows follow.
-    if (SendMessageA(hwnd_, LVM_DELETEITEM, index, 0) && ownerData_ && index >= 0 &&
-        static_cast<size_t>(index) < rows_.size())
-        rows_.erase(rows_.begin() + index);
+    if (rows_) rows_->Delete(index);
 }
 
 void TListView::Clear()
 {
-    SendMessageA(hwnd_, LVM_DELETEALLITEMS, 0, 0);
-    rows_.clear();
+    if (rows_) rows_->Clear();
 }
 
 int TListView::Count() const { return static_cast<int>(SendMessageA(hwnd_, LVM_GETITEMCOUNT, 0, 0)); }
@@ -129,15 +285,7 @@ std::string TListView::ItemText(int index, int column) const
 
 LPARAM TListView::ItemData(int index) const
 {
-    if (ownerData_)
-        return index >= 0 && static_cast<size_t>(index) < rows_.size()
-                   ? rows_[static_cast<size_t>(index)].data
-                   : 0;
-    LVITEMA item{};
-    item.mask = LVIF_PARAM;
-    item.iItem = index;
-    SendMessageA(hwnd_, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-    return item.lParam;
+    return rows_ ? rows_->Data(index) : 0;
 }
 
 int TListView::SelectedIndex() const
@@ -153,73 +301,14 @@ void TListView::Select(int index)
     SendMessageA(hwnd_, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(&item));
 }
 
-const std::string& TListView::RowText(int index, int column) const
-{
-    static const std::string none;
-    if (index < 0 || static_cast<size_t>(index) >= rows_.size() || column < 0) return none;
-    const Row& row = rows_[static_cast<size_t>(index)];
-    return static_cast<size_t>(column) < row.texts.size() ? row.texts[static_cast<size_t>(column)]
-                                                          : none;
-}
-
-// Typing in a virtual list: the first row from start on whose first column begins with
-// (or, without LVFI_PARTIAL, is) the typed text, ignoring case.
-int TListView::FindRow(const LVFINDINFOA& find, int start) const
-{
-    if (!(find.flags & (LVFI_STRING | LVFI_PARTIAL)) || !find.psz || rows_.empty()) return -1;
-    std::string wanted = find.psz;
-    int count = static_cast<int>(rows_.size());
-    if (start < 0 || start >= count) start = 0;
-    int steps = find.flags & LVFI_WRAP ? count : count - start;
-    for (int step = 0; step < steps; ++step) {
-        int index = (start + step) % count;
-        std::string text = RowText(index, 0);
-        if (find.flags & LVFI_PARTIAL) text = text.substr(0, wanted.size());
-        if (lstrcmpiA(text.c_str(), wanted.c_str()) == 0) return index;
-    }
-    return -1;
-}
-
 bool TListView::Notify(NMHDR* header, LRESULT& result)
 {
-    switch (header->code) {
-    case NM_DBLCLK:
+    if (header->code == NM_DBLCLK) {
         Fire(OnDblClick, this);
         result = 0;
         return true;
-    case LVN_GETDISPINFOA: {
-        if (!ownerData_) return false;
-        LVITEMA& item = reinterpret_cast<NMLVDISPINFOA*>(header)->item;
-        if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0)
-            lstrcpynA(item.pszText, RowText(item.iItem, item.iSubItem).c_str(), item.cchTextMax);
-        if ((item.mask & LVIF_PARAM) && item.iItem >= 0 &&
-            static_cast<size_t>(item.iItem) < rows_.size())
-            item.lParam = rows_[static_cast<size_t>(item.iItem)].data;
-        result = 0;
-        return true;
     }
-    case LVN_ODFINDITEMA: {
-        if (!ownerData_) return false;
-        auto* find = reinterpret_cast<NMLVFINDITEMA*>(header);
-        result = FindRow(find->lvfi, find->iStart);
-        return true;
-    }
-    case LVN_ODFINDITEMW: {
-        if (!ownerData_) return false;
-        auto* find = reinterpret_cast<NMLVFINDITEMW*>(header);
-        char text[256] = {};
-        if (find->lvfi.psz)
-            WideCharToMultiByte(CP_ACP, 0, find->lvfi.psz, -1, text, sizeof text - 1, nullptr,
-                                nullptr);
-        LVFINDINFOA ansi{};
-        ansi.flags = find->lvfi.flags;
-        ansi.psz = find->lvfi.psz ? text : nullptr;
-        result = FindRow(ansi, find->iStart);
-        return true;
-    }
-    default:
-        return false;
-    }
+    return rows_ && rows_->Notify(header, result);
 }
 
 } // namespace ui

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ public:
     // With ownerData the rows are kept here and the control asks for the texts it shows
     // (a virtual list): tens of thousands of rows go in at once.
     void Create(TWinContainer& parent, int x, int y, int w, int h, bool ownerData = false);
+    TListView();
+    ~TListView() override;
     void AddColumn(const std::string& caption, int width);
     int AddItem(std::vector<std::string> texts, LPARAM data = 0);
     // Rows added in between are drawn, and in a virtual list counted, when updating ends.
@@ -33,16 +36,13 @@ public:
     bool Notify(NMHDR* header, LRESULT& result) override;
 
 private:
-    struct Row {
-        std::vector<std::string> texts;
-        LPARAM data = 0;
-    };
-    const std::string& RowText(int index, int column) const;
-    int FindRow(const LVFINDINFOA& find, int start) const;
-    void SyncCount();
-    bool ownerData_ = false;
+    // Where the rows live, chosen once at Create: in the control (an ordinary list) or
+    // here (a virtual list, whose control asks for the texts it shows).
+    class TRowStore;
+    class TControlRows;
+    class TOwnedRows;
+    std::unique_ptr<TRowStore> rows_;
     int updating_ = 0;
-    std::vector<Row> rows_; // a virtual list's rows
 };
 
 } // namespace ui
