@@ -1,21 +1,19 @@
 #include "ui/Component.h"
 
+#include <algorithm>
+
 namespace ui {
 
 HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
 
 namespace {
+// The one map from a window to its object, for controls and containers alike.
 const char kControlProp[] = "Quellor.Control";
 } // namespace
 
 void Fire(const TNotifyEvent& handler, TObject* sender)
 {
-    if (!handler) return;
-    try {
-        handler(sender);
-    } catch (...) {
-        Application().HandleCurrentException();
-    }
+    if (handler) CatchAtBoundary([&] { handler(sender); });
 }
 
 // ---- TControl -------------------------------------------------------------------------
@@ -98,10 +96,8 @@ HBRUSH TControl::CtlColor(HDC) { return nullptr; }
 
 // ---- TWinContainer --------------------------------------------------------------------
 
-TWinContainer::~TWinContainer()
-{
-    if (hwnd_ && IsWindow(hwnd_)) SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
-}
+// Messages that come while the object is half destroyed go to the default procedure.
+TWinContainer::~TWinContainer() { Detach(); }
 
 TControl* TWinContainer::ControlOf(HWND hwnd)
 {
@@ -135,27 +131,20 @@ void TWinContainer::CreateContainer(const char* className, HWND parent, const st
 
 LRESULT CALLBACK TWinContainer::StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
+    // Found through the same property as every control; messages before WM_NCCREATE
+    // (WM_GETMINMAXINFO comes first) have no object yet.
     TWinContainer* self = nullptr;
     if (msg == WM_NCCREATE) {
         self = static_cast<TWinContainer*>(reinterpret_cast<CREATESTRUCTA*>(lp)->lpCreateParams);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-        if (self) self->hwnd_ = hwnd;
+        if (self) self->Attach(hwnd);
     } else {
-        self = reinterpret_cast<TWinContainer*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+        self = static_cast<TWinContainer*>(ControlOf(hwnd));
     }
     if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
 
     LRESULT result = 0;
-    try {
-        result = self->WndProc(msg, wp, lp);
-    } catch (...) {
-        Application().HandleCurrentException();
-    }
-    if (msg == WM_NCDESTROY) {
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-        RemovePropA(hwnd, kControlProp);
-        self->hwnd_ = nullptr;
-    }
+    CatchAtBoundary([&] { result = self->WndProc(msg, wp, lp); });
+    if (msg == WM_NCDESTROY) self->Detach();
     return result;
 }
 

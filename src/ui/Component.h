@@ -1,8 +1,8 @@
 #pragma once
 // The base of the component layer: controls as non-owning views of windows that their
-// parent destroys, and the containers of our own window classes that reflect their
-// children's notifications to them. Events fire through Fire(), which never lets an
-// exception escape.
+// parent destroys, found from their window through one property, and the containers of
+// our own window classes that reflect their children's notifications to them. Events
+// fire through Fire(), which never lets an exception escape.
 #include <windows.h>
 
 #include <functional>
@@ -20,7 +20,7 @@ public:
 using TNotifyEvent = std::function<void(TObject* sender)>;
 using TKeyPressEvent = std::function<void(TObject* sender, char& key)>;
 
-// Runs an event handler; an error ends the handler and goes to the application's
+// Runs an event handler at the boundary: an error ends it and goes to the application's
 // error handler, as every event dispatch must.
 void Fire(const TNotifyEvent& handler, TObject* sender);
 

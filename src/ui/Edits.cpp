@@ -40,11 +40,7 @@ LRESULT CALLBACK TEdit::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, 
     auto* self = reinterpret_cast<TEdit*>(data);
     if (msg == WM_CHAR && self->OnKeyPress) {
         char key = static_cast<char>(wp);
-        try {
-            self->OnKeyPress(self, key);
-        } catch (...) {
-            Application().HandleCurrentException();
-        }
+        CatchAtBoundary([&] { self->OnKeyPress(self, key); });
         if (key == 0) return 0;
         wp = static_cast<unsigned char>(key);
     } else if (msg == WM_NCDESTROY) {

@@ -92,14 +92,8 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp)
         break;
     case WM_CLOSE: {
         bool canClose = true;
-        if (OnCloseQuery) {
-            try {
-                OnCloseQuery(this, canClose);
-            } catch (...) {
-                canClose = false;
-                Application().HandleCurrentException();
-            }
-        }
+        if (OnCloseQuery && !CatchAtBoundary([&] { OnCloseQuery(this, canClose); }))
+            canClose = false;
         if (modal_) {
             if (canClose) modalResult_ = mrCancel;
             return 0;
@@ -113,11 +107,7 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp)
             WORD key = static_cast<WORD>(wp);
             UINT shift = (GetKeyState(VK_SHIFT) < 0 ? MK_SHIFT : 0) |
                          (GetKeyState(VK_CONTROL) < 0 ? MK_CONTROL : 0);
-            try {
-                OnKeyDown(this, key, shift);
-            } catch (...) {
-                Application().HandleCurrentException();
-            }
+            CatchAtBoundary([&] { OnKeyDown(this, key, shift); });
             if (key == 0) return 0;
         }
         break;

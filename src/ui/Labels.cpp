@@ -41,9 +41,7 @@ void TLabel::SetFontColor(COLORREF color)
 
 void TLabel::SetFont(int height, bool underline)
 {
-    font_.reset(CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, underline, FALSE, DEFAULT_CHARSET,
-                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                            DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif"));
+    font_.reset(CreateDialogFont(height, underline));
     SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
     AutoSize();
 }
