@@ -68,7 +68,7 @@ void ReadFixed(HKEY key, const char* name, DWORD expectedType, void* buffer, DWO
     if (type != expectedType || (exactSize && got != size)) InvalidType(name);
 }
 
-void ReadInteger(HKEY key, const char* name, int32_t& member)
+void Read(HKEY key, const char* name, int32_t& member)
 {
     if (!Exists(key, name)) return;
     int32_t value = 0;
@@ -76,7 +76,7 @@ void ReadInteger(HKEY key, const char* name, int32_t& member)
     member = value;
 }
 
-void ReadBool(HKEY key, const char* name, bool& member)
+void Read(HKEY key, const char* name, bool& member)
 {
     if (!Exists(key, name)) return;
     int32_t value = 0;
@@ -84,7 +84,7 @@ void ReadBool(HKEY key, const char* name, bool& member)
     member = value != 0;
 }
 
-void ReadDate(HKEY key, const char* name, double& member)
+void Read(HKEY key, const char* name, double& member)
 {
     if (!Exists(key, name)) return;
     double value = 0;
@@ -92,7 +92,7 @@ void ReadDate(HKEY key, const char* name, double& member)
     member = value;
 }
 
-void ReadString(HKEY key, const char* name, std::string& member)
+void Read(HKEY key, const char* name, std::string& member)
 {
     DWORD type = 0, size = 0;
     if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return;
@@ -106,31 +106,31 @@ void ReadString(HKEY key, const char* name, std::string& member)
     member = data.data(); // text after an embedded NUL is dropped
 }
 
-void Write(HKEY key, const char* name, DWORD type, const void* data, DWORD size)
+void WriteData(HKEY key, const char* name, DWORD type, const void* data, DWORD size)
 {
     if (RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size) != ERROR_SUCCESS)
         throw EQuellorError(Quoted("Failed to set data for '%s'", name));
 }
 
-void WriteBool(HKEY key, const char* name, bool value)
+void Write(HKEY key, const char* name, bool value)
 {
     DWORD data = value ? 1 : 0;
-    Write(key, name, REG_DWORD, &data, sizeof data);
+    WriteData(key, name, REG_DWORD, &data, sizeof data);
 }
 
-void WriteInteger(HKEY key, const char* name, int32_t value)
+void Write(HKEY key, const char* name, int32_t value)
 {
-    Write(key, name, REG_DWORD, &value, sizeof value);
+    WriteData(key, name, REG_DWORD, &value, sizeof value);
 }
 
-void WriteString(HKEY key, const char* name, const std::string& value)
+void Write(HKEY key, const char* name, const std::string& value)
 {
-    Write(key, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+    WriteData(key, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
 }
 
-void WriteDate(HKEY key, const char* name, double value)
+void Write(HKEY key, const char* name, double value)
 {
-    Write(key, name, REG_BINARY, &value, sizeof value);
+    WriteData(key, name, REG_BINARY, &value, sizeof value);
 }
 
 // Every value of the key in the order Load reads it: the one list of the value names.
@@ -169,31 +169,15 @@ const TSettingValue kValues[] = {
     {contract::kRuleFile, &S::RuleFile, false},
 };
 
-template <typename... F> struct Overloaded : F... {
-    using F::operator()...;
-};
-template <typename... F> Overloaded(F...) -> Overloaded<F...>;
-
+// Each value read or written by its member's type.
 void ReadValue(HKEY k, const TSettingValue& value, TQuellorSettings& s)
 {
-    std::visit(Overloaded{
-                   [&](bool S::*m) { ReadBool(k, value.name, s.*m); },
-                   [&](std::string S::*m) { ReadString(k, value.name, s.*m); },
-                   [&](int32_t S::*m) { ReadInteger(k, value.name, s.*m); },
-                   [&](double S::*m) { ReadDate(k, value.name, s.*m); },
-               },
-               value.member);
+    std::visit([&](auto member) { Read(k, value.name, s.*member); }, value.member);
 }
 
 void WriteValue(HKEY k, const TSettingValue& value, const TQuellorSettings& s)
 {
-    std::visit(Overloaded{
-                   [&](bool S::*m) { WriteBool(k, value.name, s.*m); },
-                   [&](std::string S::*m) { WriteString(k, value.name, s.*m); },
-                   [&](int32_t S::*m) { WriteInteger(k, value.name, s.*m); },
-                   [&](double S::*m) { WriteDate(k, value.name, s.*m); },
-               },
-               value.member);
+    std::visit([&](auto member) { Write(k, value.name, s.*member); }, value.member);
 }
 
 // Every value in read order; each read goes through guard, which decides what a broken
@@ -247,7 +231,7 @@ LONG QueryPath(HKEY key, const char* name, std::string& text)
         text.assign(buffer, strnlen(buffer, size));
     else if (result == ERROR_MORE_DATA)
         try {
-            ReadString(key, name, text);
+            Read(key, name, text);
             result = ERROR_SUCCESS;
         } catch (...) {
         }
@@ -283,8 +267,8 @@ TQuellorSettings::TChangeMarks TQuellorSettings::ReadChangeMarks(win::RegKey& ke
 void TQuellorSettings::LoadKillCounters()
 {
     if (win::RegKey key = OpenForReading()) {
-        ReadInteger(key.get(), contract::kKillsToDate, KillsToDate);
-        ReadInteger(key.get(), contract::kKillsToday, KillsToday);
+        Read(key.get(), contract::kKillsToDate, KillsToDate);
+        Read(key.get(), contract::kKillsToday, KillsToday);
     }
 }
 
@@ -293,7 +277,7 @@ void TQuellorSettings::Save()
     win::RegKey key = OpenForWriting();
     if (!key) return;
     HKEY k = key.get();
-    WriteDate(k, kLastChange, NowAsOleDate());
+    Write(k, kLastChange, NowAsOleDate());
     for (const TSettingValue& value : kValues)
         if (value.saved) WriteValue(k, value, *this);
 }
@@ -302,6 +286,6 @@ void TQuellorSettings::StoreFilePaths(const std::string& logFile, const std::str
 {
     win::RegKey key = OpenForWriting();
     if (!key) return;
-    WriteString(key.get(), contract::kLogFile, logFile);
-    WriteString(key.get(), contract::kRuleFile, ruleFile);
+    Write(key.get(), contract::kLogFile, logFile);
+    Write(key.get(), contract::kRuleFile, ruleFile);
 }
