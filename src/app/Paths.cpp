@@ -34,17 +34,35 @@ std::string ProgramFolder()
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-std::string RuleFilePath() { return ChangeFileExt(ProgramPath(), ".rul"); }
+std::string RuleFilePath()
+{
+    return ChangeFileExt(ProgramPath(), ".rul");
+}
 
-std::string StoredLogFilePath() { return ChangeFileExt(ProgramPath(), ".log"); }
+std::string StoredLogFilePath()
+{
+    return ChangeFileExt(ProgramPath(), ".log");
+}
 
-std::string LogFilePath() { return ProgramFolder() + "QUELLOR.log"; }
+std::string LogFilePath()
+{
+    return ProgramFolder() + "QUELLOR.log";
+}
 
-std::string HelperLibraryPath() { return ChangeFileExt(ProgramPath(), ".dll"); }
+std::string HelperLibraryPath()
+{
+    return ChangeFileExt(ProgramPath(), ".dll");
+}
 
-std::string HelpFilePath() { return ProgramFolder() + ui::Application().HelpFile; }
+std::string HelpFilePath()
+{
+    return ProgramFolder() + ui::Application().HelpFile;
+}
 
-std::string HelpShortcutTarget() { return ChangeFileExt(ProgramPath(), ".chm"); }
+std::string HelpShortcutTarget()
+{
+    return ChangeFileExt(ProgramPath(), ".chm");
+}
 
 std::string ChangeFileExt(const std::string& path, const std::string& extension)
 {

@@ -28,8 +28,8 @@ std::optional<std::vector<TRule>> ReadRules(HANDLE file)
     if (count > 1'000'000) return std::nullopt; // no rule file of ours is that big
     std::vector<TRuleRecord> records(static_cast<size_t>(count));
     DWORD got = 0;
-    if (count > 0 && !ReadFile(file, records.data(), static_cast<DWORD>(count * kRuleRecordSize),
-                               &got, nullptr))
+    if (count > 0 &&
+        !ReadFile(file, records.data(), static_cast<DWORD>(count * kRuleRecordSize), &got, nullptr))
         return std::nullopt;
 
     std::vector<TRule> rules;
@@ -96,15 +96,16 @@ void SaveRuleFile(const std::string& path, const std::vector<TRule>& rows)
 
     if (IsReadOnly(path)) throw EQuellorError(notSaved + "is read-only.");
     // Rewritten in place, never replaced: the browser helper may hold it open.
-    win::File file = OpenShared(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL);
+    win::File file =
+        OpenShared(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
     if (!file)
-        throw EQuellorError(notSaved + "could not be opened for writing: " +
-                            win::SystemErrorText(GetLastError()));
+        throw EQuellorError(
+            notSaved + "could not be opened for writing: " + win::SystemErrorText(GetLastError()));
 
     LARGE_INTEGER oldSize{};
     if (!GetFileSizeEx(file.get(), &oldSize))
-        throw EQuellorError(notSaved + "could not be read: " + win::SystemErrorText(GetLastError()));
+        throw EQuellorError(notSaved +
+                            "could not be read: " + win::SystemErrorText(GetLastError()));
     const std::uint64_t before = static_cast<std::uint64_t>(oldSize.QuadPart);
     const std::uint64_t after = bytes.size();
 
@@ -124,8 +125,8 @@ void SaveRuleFile(const std::string& path, const std::vector<TRule>& rows)
         // whose kind byte 0 every reader skips, so deleted rules cannot come back.
         DWORD error = GetLastError();
         bool blanked = WriteAt(file.get(), after, std::string(before - after, '\0'));
-        throw EQuellorError("The rule file \"" + path + "\" could not be shortened: " +
-                            win::SystemErrorText(error) +
+        throw EQuellorError("The rule file \"" + path +
+                            "\" could not be shortened: " + win::SystemErrorText(error) +
                             (blanked ? " The rules were saved and the records after them blanked."
                                      : " Rules deleted since the last save may still be in it."));
     }

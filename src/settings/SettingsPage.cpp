@@ -1,6 +1,7 @@
 // The "Default Behaviour" page, the log-size box (shown on the History Log page) and the
-// window's Ok, Cancel and Apply buttons. The controls are the working copy of the settings that this program acts on;
-// the registry, which the browser helper reads, changes only on Apply or Ok.
+// window's Ok, Cancel and Apply buttons. The controls are the working copy of the settings
+// that this program acts on; the registry, which the browser helper reads, changes only on
+// Apply or Ok.
 #include <algorithm>
 #include <cstdint>
 #include <optional>

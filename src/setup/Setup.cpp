@@ -98,8 +98,8 @@ void TfrmMain::Install()
         const std::string group = ProgramGroup();
         setup::CreateShortcut(product, product, programPath, startup, folder, programPath, 0, "");
         setup::CreateShortcut(product, product, programPath, group, folder, programPath, 0, "");
-        setup::CreateShortcut(product + " Help", product + " Help",
-                              app::HelpShortcutTarget(), group, folder, "", 0, "");
+        setup::CreateShortcut(product + " Help", product + " Help", app::HelpShortcutTarget(),
+                              group, folder, "", 0, "");
         setup::CreateShortcut("License Agreement", "License Agreement", folder + "license.txt",
                               group, folder, "", 0, "");
         WriteUninstallEntry();

@@ -9,14 +9,18 @@ void TButton::Create(TWinContainer& parent, const std::string& caption, int x, i
     CreateWnd(parent, "BUTTON", caption, WS_TABSTOP | BS_PUSHBUTTON, 0, x, y, w, h);
 }
 
-void TButton::Click() { Command(BN_CLICKED); }
+void TButton::Click()
+{
+    Command(BN_CLICKED);
+}
 
 void TButton::Command(WORD code)
 {
     if (code != BN_CLICKED) return;
     Fire(OnClick, this);
     if (ModalResult != mrNone && hwnd_)
-        if (auto* form = dynamic_cast<TForm*>(TWinContainer::ControlOf(GetAncestor(hwnd_, GA_ROOT))))
+        if (auto* form =
+                dynamic_cast<TForm*>(TWinContainer::ControlOf(GetAncestor(hwnd_, GA_ROOT))))
             form->SetModalResult(ModalResult);
 }
 

@@ -10,7 +10,7 @@
 namespace ui {
 
 class TButton : public TControl {
-public:
+  public:
     TNotifyEvent OnClick;
     int ModalResult = mrNone; // closes its form with this result when clicked
     void Create(TWinContainer& parent, const std::string& caption, int x, int y, int w, int h);
@@ -19,7 +19,7 @@ public:
 };
 
 class TCheckBox : public TControl {
-public:
+  public:
     TNotifyEvent OnClick;
     void Create(TWinContainer& parent, const std::string& caption, int x, int y, int w, int h);
     bool Checked() const;

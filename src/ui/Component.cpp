@@ -4,7 +4,10 @@
 
 namespace ui {
 
-HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
+HINSTANCE Instance()
+{
+    return GetModuleHandleA(nullptr);
+}
 
 namespace {
 // The one map from a window to its object, for controls and containers alike.
@@ -18,7 +21,10 @@ void Fire(const TNotifyEvent& handler, TObject* sender)
 
 // ---- TControl -------------------------------------------------------------------------
 
-TControl::~TControl() { Detach(); }
+TControl::~TControl()
+{
+    Detach();
+}
 
 void TControl::Attach(HWND hwnd)
 {
@@ -38,19 +44,26 @@ void TControl::CreateWnd(TWinContainer& parent, const char* windowClass, const s
 {
     HWND hwnd = CreateWindowExA(exStyle, windowClass, text.c_str(), style | WS_CHILD | WS_VISIBLE,
                                 x, y, w, h, parent.Handle(), nullptr, Instance(), nullptr);
-    if (!hwnd) throw win::EQuellorError("Unable to create a window of class " + std::string(windowClass));
+    if (!hwnd)
+        throw win::EQuellorError("Unable to create a window of class " + std::string(windowClass));
     Attach(hwnd);
     SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(Application().DefaultFont()), FALSE);
 }
 
-bool TControl::Visible() const { return hwnd_ && (GetWindowLongA(hwnd_, GWL_STYLE) & WS_VISIBLE); }
+bool TControl::Visible() const
+{
+    return hwnd_ && (GetWindowLongA(hwnd_, GWL_STYLE) & WS_VISIBLE);
+}
 
 void TControl::SetVisible(bool visible)
 {
     if (hwnd_) ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
 }
 
-bool TControl::Enabled() const { return hwnd_ && IsWindowEnabled(hwnd_); }
+bool TControl::Enabled() const
+{
+    return hwnd_ && IsWindowEnabled(hwnd_);
+}
 
 void TControl::SetEnabled(bool enabled)
 {
@@ -88,16 +101,23 @@ void TControl::SetFocus()
 
 void TControl::Repaint()
 {
-    if (hwnd_) RedrawWindow(hwnd_, nullptr, nullptr,
-                            RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    if (hwnd_)
+        RedrawWindow(hwnd_, nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
-HBRUSH TControl::CtlColor(HDC) { return nullptr; }
+HBRUSH TControl::CtlColor(HDC)
+{
+    return nullptr;
+}
 
 // ---- TWinContainer --------------------------------------------------------------------
 
 // Messages that come while the object is half destroyed go to the default procedure.
-TWinContainer::~TWinContainer() { Detach(); }
+TWinContainer::~TWinContainer()
+{
+    Detach();
+}
 
 TControl* TWinContainer::ControlOf(HWND hwnd)
 {
@@ -124,7 +144,8 @@ void TWinContainer::CreateContainer(const char* className, HWND parent, const st
 {
     HWND hwnd = CreateWindowExA(exStyle, className, text.c_str(), style, x, y, w, h, parent,
                                 nullptr, Instance(), this);
-    if (!hwnd) throw win::EQuellorError("Unable to create a window of class " + std::string(className));
+    if (!hwnd)
+        throw win::EQuellorError("Unable to create a window of class " + std::string(className));
     Attach(hwnd);
     SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(Application().DefaultFont()), FALSE);
 }

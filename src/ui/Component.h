@@ -13,7 +13,7 @@
 namespace ui {
 
 class TObject {
-public:
+  public:
     virtual ~TObject() = default;
 };
 
@@ -30,7 +30,7 @@ HINSTANCE Instance();
 class TWinContainer;
 
 class TControl : public TObject {
-public:
+  public:
     TControl() = default;
     ~TControl() override;
     TControl(const TControl&) = delete;
@@ -52,7 +52,7 @@ public:
     virtual bool Notify(NMHDR* /*header*/, LRESULT& /*result*/) { return false; }
     virtual HBRUSH CtlColor(HDC dc);
 
-protected:
+  protected:
     void CreateWnd(TWinContainer& parent, const char* windowClass, const std::string& text,
                    DWORD style, DWORD exStyle, int x, int y, int w, int h);
     void Attach(HWND hwnd);
@@ -63,18 +63,18 @@ protected:
 
 // A window of our own class that hosts controls and reflects their notifications.
 class TWinContainer : public TControl {
-public:
+  public:
     ~TWinContainer() override;
     static TControl* ControlOf(HWND hwnd);
 
-protected:
+  protected:
     static void RegisterClassOnce(const char* className, UINT classStyle, HICON icon);
     void CreateContainer(const char* className, HWND parent, const std::string& text, DWORD style,
                          DWORD exStyle, int x, int y, int w, int h);
     virtual LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp);
     LRESULT Default(UINT msg, WPARAM wp, LPARAM lp);
 
-private:
+  private:
     static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 };
 

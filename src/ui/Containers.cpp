@@ -11,8 +11,8 @@ void TGroupBox::Create(TWinContainer& parent, const std::string& caption, int x,
 {
     RegisterClassOnce("TGroupBox", 0, nullptr);
     CreateContainer("TGroupBox", parent.Handle(), caption,
-                    WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
-                    WS_EX_CONTROLPARENT, x, y, w, h);
+                    WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, WS_EX_CONTROLPARENT,
+                    x, y, w, h);
 }
 
 LRESULT TGroupBox::WndProc(UINT msg, WPARAM wp, LPARAM lp)

@@ -10,27 +10,27 @@
 namespace ui {
 
 class TGroupBox : public TWinContainer {
-public:
+  public:
     void Create(TWinContainer& parent, const std::string& caption, int x, int y, int w, int h);
 
-protected:
+  protected:
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 };
 
 class TPageControl;
 
 class TTabSheet : public TWinContainer {
-public:
+  public:
     void Create(TPageControl& pages, const std::string& caption);
     int PageIndex() const { return index_; }
 
-private:
+  private:
     friend class TPageControl;
     int index_ = -1;
 };
 
 class TPageControl : public TControl {
-public:
+  public:
     TNotifyEvent OnChange;
     // Tabs drawn as buttons, each tabWidth pixels wide.
     void Create(TWinContainer& parent, int x, int y, int w, int h, int tabWidth);
@@ -39,7 +39,7 @@ public:
     void SetActivePage(TTabSheet& page);
     bool Notify(NMHDR* header, LRESULT& result) override;
 
-private:
+  private:
     friend class TTabSheet;
     void AddSheet(TTabSheet& sheet, const std::string& caption);
     void ShowSelected();

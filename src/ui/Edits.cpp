@@ -49,7 +49,10 @@ LRESULT CALLBACK TEdit::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, 
     return DefSubclassProc(hwnd, msg, wp, lp);
 }
 
-void TEdit::SetMaxLength(int chars) { SendMessageA(hwnd_, EM_LIMITTEXT, chars, 0); }
+void TEdit::SetMaxLength(int chars)
+{
+    SendMessageA(hwnd_, EM_LIMITTEXT, chars, 0);
+}
 
 void TEdit::SetColor(int sysColorIndex)
 {
@@ -116,14 +119,18 @@ void TComboBox::AddItem(const std::string& text)
     SendMessageA(hwnd_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-int TComboBox::Count() const { return static_cast<int>(SendMessageA(hwnd_, CB_GETCOUNT, 0, 0)); }
+int TComboBox::Count() const
+{
+    return static_cast<int>(SendMessageA(hwnd_, CB_GETCOUNT, 0, 0));
+}
 
 std::string TComboBox::Item(int index) const
 {
     LRESULT length = SendMessageA(hwnd_, CB_GETLBTEXTLEN, index, 0);
     if (length == CB_ERR) return {};
     std::string text(static_cast<size_t>(length) + 1, '\0');
-    LRESULT copied = SendMessageA(hwnd_, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text.data()));
+    LRESULT copied =
+        SendMessageA(hwnd_, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text.data()));
     text.resize(copied == CB_ERR ? 0 : static_cast<size_t>(copied));
     return text;
 }
@@ -133,18 +140,24 @@ int TComboBox::ItemIndex() const
     return static_cast<int>(SendMessageA(hwnd_, CB_GETCURSEL, 0, 0));
 }
 
-void TComboBox::SetItemIndex(int index) { SendMessageA(hwnd_, CB_SETCURSEL, index, 0); }
+void TComboBox::SetItemIndex(int index)
+{
+    SendMessageA(hwnd_, CB_SETCURSEL, index, 0);
+}
 
 // ---- TUpDown --------------------------------------------------------------------------
 
 void TUpDown::Create(TWinContainer& parent, TEdit& buddy, int x, int y, int w, int h)
 {
-    CreateWnd(parent, UPDOWN_CLASSA, "", UDS_SETBUDDYINT | UDS_NOTHOUSANDS | UDS_ARROWKEYS, 0, x,
-              y, w, h);
+    CreateWnd(parent, UPDOWN_CLASSA, "", UDS_SETBUDDYINT | UDS_NOTHOUSANDS | UDS_ARROWKEYS, 0, x, y,
+              w, h);
     SendMessageA(hwnd_, UDM_SETBUDDY, reinterpret_cast<WPARAM>(buddy.Handle()), 0);
 }
 
-void TUpDown::SetRange(int low, int high) { SendMessageA(hwnd_, UDM_SETRANGE32, low, high); }
+void TUpDown::SetRange(int low, int high)
+{
+    SendMessageA(hwnd_, UDM_SETRANGE32, low, high);
+}
 
 void TUpDown::SetIncrement(int step)
 {
@@ -152,7 +165,10 @@ void TUpDown::SetIncrement(int step)
     SendMessageA(hwnd_, UDM_SETACCEL, 1, reinterpret_cast<LPARAM>(&accel));
 }
 
-void TUpDown::SetPosition(int position) { SendMessageA(hwnd_, UDM_SETPOS32, 0, position); }
+void TUpDown::SetPosition(int position)
+{
+    SendMessageA(hwnd_, UDM_SETPOS32, 0, position);
+}
 
 int TUpDown::Position() const
 {

@@ -10,7 +10,7 @@
 namespace ui {
 
 class TEdit : public TControl {
-public:
+  public:
     TNotifyEvent OnChange;
     TKeyPressEvent OnKeyPress;
     void Create(TWinContainer& parent, int x, int y, int w, int h, DWORD extraStyle = 0);
@@ -20,13 +20,13 @@ public:
     void Command(WORD code) override;
     HBRUSH CtlColor(HDC dc) override;
 
-protected:
+  protected:
     static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
     int color_ = COLOR_WINDOW;
 };
 
 class TMemo : public TEdit {
-public:
+  public:
     void Create(TWinContainer& parent, int x, int y, int w, int h);
     void SetLines(const std::vector<std::string>& lines);
     std::vector<std::string> Lines() const;
@@ -35,7 +35,7 @@ public:
 
 // A drop-down list: choice only, no typing, items kept in the order added.
 class TComboBox : public TControl {
-public:
+  public:
     // h is the closed height; the list drops below it.
     void Create(TWinContainer& parent, int x, int y, int w, int h);
     void AddItem(const std::string& text);
@@ -46,7 +46,7 @@ public:
 };
 
 class TUpDown : public TControl {
-public:
+  public:
     void Create(TWinContainer& parent, TEdit& buddy, int x, int y, int w, int h);
     void SetRange(int low, int high);
     void SetIncrement(int step);

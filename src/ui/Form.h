@@ -15,7 +15,7 @@ class TTimer;
 enum TModalResult { mrNone = 0, mrOk = IDOK, mrCancel = IDCANCEL };
 
 class TForm : public TWinContainer {
-public:
+  public:
     TNotifyEvent OnShow, OnDestroy;
     std::function<void(TObject* sender, bool& canClose)> OnCloseQuery;
     std::function<void(TObject* sender, WORD& key, UINT shift)> OnKeyDown;
@@ -34,17 +34,17 @@ public:
 
     void AddTimer(TTimer* timer) { timers_.push_back(timer); }
 
-protected:
+  protected:
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
-private:
+  private:
     std::vector<TTimer*> timers_;
     int modalResult_ = mrNone;
     bool modal_ = false;
 };
 
 class TTimer : public TObject {
-public:
+  public:
     TNotifyEvent OnTimer;
     void Create(TForm& owner, UINT interval, bool enabled);
     ~TTimer() override;
@@ -55,7 +55,7 @@ public:
     UINT_PTR Id() const { return reinterpret_cast<UINT_PTR>(this); }
     void Tick();
 
-private:
+  private:
     TForm* owner_ = nullptr;
     UINT interval_ = 1000;
     bool enabled_ = false;

@@ -10,7 +10,7 @@
 namespace ui {
 
 class TLabel : public TControl {
-public:
+  public:
     TNotifyEvent OnClick;
     // Always sized to the caption; the width and height given are the design's.
     void Create(TWinContainer& parent, const std::string& caption, int x, int y, int w = 0,
@@ -22,7 +22,7 @@ public:
     HBRUSH CtlColor(HDC dc) override;
     COLORREF FontColor() const { return color_; }
 
-private:
+  private:
     static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
     void AutoSize();
     COLORREF color_ = CLR_INVALID;
@@ -34,7 +34,7 @@ private:
 };
 
 class TImage : public TControl {
-public:
+  public:
     void Create(TWinContainer& parent, int x, int y, int w, int h, HICON icon);
     HICON Icon() const;
 };

@@ -6,7 +6,7 @@ namespace ui {
 
 // What the two kinds of list do differently; all else asks the control.
 class TListView::TRowStore {
-public:
+  public:
     explicit TRowStore(HWND list) : list_(list) {}
     virtual ~TRowStore() = default;
     virtual int Add(std::vector<std::string> texts, LPARAM data, bool updating) = 0;
@@ -19,7 +19,7 @@ public:
     // The control's questions about rows it does not hold.
     virtual bool Notify(NMHDR*, LRESULT&) { return false; }
 
-protected:
+  protected:
     int Count() const { return static_cast<int>(SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0)); }
     HWND list_;
 };
@@ -27,7 +27,7 @@ protected:
 // ---- An ordinary list: the control keeps every row -------------------------------------
 
 class TListView::TControlRows : public TRowStore {
-public:
+  public:
     using TRowStore::TRowStore;
 
     int Add(std::vector<std::string> texts, LPARAM data, bool) override
@@ -81,7 +81,7 @@ public:
 // ---- A virtual list: the rows are kept here, tens of thousands go in at once -----------
 
 class TListView::TOwnedRows : public TRowStore {
-public:
+  public:
     using TRowStore::TRowStore;
 
     int Add(std::vector<std::string> texts, LPARAM data, bool updating) override
@@ -155,7 +155,7 @@ public:
         }
     }
 
-private:
+  private:
     struct Row {
         std::vector<std::string> texts;
         LPARAM data = 0;
@@ -263,7 +263,10 @@ void TListView::Clear()
     if (rows_) rows_->Clear();
 }
 
-int TListView::Count() const { return static_cast<int>(SendMessageA(hwnd_, LVM_GETITEMCOUNT, 0, 0)); }
+int TListView::Count() const
+{
+    return static_cast<int>(SendMessageA(hwnd_, LVM_GETITEMCOUNT, 0, 0));
+}
 
 std::string TListView::ItemText(int index, int column) const
 {
@@ -290,7 +293,8 @@ LPARAM TListView::ItemData(int index) const
 
 int TListView::SelectedIndex() const
 {
-    return static_cast<int>(SendMessageA(hwnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    return static_cast<int>(
+        SendMessageA(hwnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
 void TListView::Select(int index)

@@ -1,6 +1,7 @@
 #pragma once
 // The report list.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <memory>
@@ -12,7 +13,7 @@
 namespace ui {
 
 class TListView : public TControl {
-public:
+  public:
     TNotifyEvent OnDblClick;
     // With ownerData the rows are kept here and the control asks for the texts it shows
     // (a virtual list): tens of thousands of rows go in at once.
@@ -35,7 +36,7 @@ public:
     void Select(int index);
     bool Notify(NMHDR* header, LRESULT& result) override;
 
-private:
+  private:
     // Where the rows live, chosen once at Create: in the control (an ordinary list) or
     // here (a virtual list, whose control asks for the texts it shows).
     class TRowStore;

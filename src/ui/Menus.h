@@ -1,6 +1,7 @@
 #pragma once
 // The pop-up menu and its items, and the file-open dialog.
 #include <windows.h>
+
 #include <commdlg.h>
 
 #include <string>
@@ -11,7 +12,7 @@
 namespace ui {
 
 class TMenuItem : public TObject {
-public:
+  public:
     std::string Caption;
     TNotifyEvent OnClick;
     void Click() { Fire(OnClick, this); }
@@ -19,7 +20,7 @@ public:
 };
 
 class TPopupMenu : public TObject {
-public:
+  public:
     enum Alignment { paLeft, paRight, paCenter };
     Alignment Align = paLeft;
     std::vector<TMenuItem*> Items;
@@ -28,7 +29,7 @@ public:
 };
 
 class TOpenDialog : public TObject {
-public:
+  public:
     std::string Filter; // "Description|pattern|..."
     std::string Title;
     std::string InitialDir;

@@ -38,10 +38,9 @@ win::File Hold(const std::string& path, DWORD share)
         CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
-const std::vector<rules::TRule> kThree = {
-    {"a.com", rules::rkAllowWhileVisiting},
-    {"b.com", rules::rkAllowStartsWith},
-    {"c.com", rules::rkKillWhileVisiting}};
+const std::vector<rules::TRule> kThree = {{"a.com", rules::rkAllowWhileVisiting},
+                                          {"b.com", rules::rkAllowStartsWith},
+                                          {"c.com", rules::rkKillWhileVisiting}};
 const std::vector<rules::TRule> kOne = {{"z.com", rules::rkKillStartsWith}};
 
 } // namespace
@@ -75,8 +74,8 @@ TEST(RuleFileModule, FailuresNameTheFileAndLeaveItsRules)
         std::string after; // the file's bytes afterwards
     };
     const Case cases[] = {
-        {"load, held unshared", [&] { return Hold(path, 0); },
-         [&] { rules::LoadRuleFile(path); }, "Cannot open the rule file", Bytes(kThree)},
+        {"load, held unshared", [&] { return Hold(path, 0); }, [&] { rules::LoadRuleFile(path); },
+         "Cannot open the rule file", Bytes(kThree)},
         {"save, read-only",
          [&] {
              SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
