@@ -42,8 +42,15 @@ void TControl::Detach()
 void TControl::CreateWnd(TWinContainer& parent, const char* windowClass, const std::string& text,
                          DWORD style, DWORD exStyle, int x, int y, int w, int h)
 {
-    HWND hwnd = CreateWindowExA(exStyle, windowClass, text.c_str(), style | WS_CHILD | WS_VISIBLE,
-                                x, y, w, h, parent.Handle(), nullptr, Instance(), nullptr);
+    CreateAttached(windowClass, parent.Handle(), text, style | WS_CHILD | WS_VISIBLE, exStyle,
+                   x, y, w, h, nullptr);
+}
+
+void TControl::CreateAttached(const char* windowClass, HWND parent, const std::string& text,
+                              DWORD style, DWORD exStyle, int x, int y, int w, int h, void* param)
+{
+    HWND hwnd = CreateWindowExA(exStyle, windowClass, text.c_str(), style, x, y, w, h, parent,
+                                nullptr, Instance(), param);
     if (!hwnd)
         throw win::EQuellorError("Unable to create a window of class " + std::string(windowClass));
     Attach(hwnd);
@@ -142,12 +149,8 @@ void TWinContainer::RegisterClassOnce(const char* className, UINT classStyle, HI
 void TWinContainer::CreateContainer(const char* className, HWND parent, const std::string& text,
                                     DWORD style, DWORD exStyle, int x, int y, int w, int h)
 {
-    HWND hwnd = CreateWindowExA(exStyle, className, text.c_str(), style, x, y, w, h, parent,
-                                nullptr, Instance(), this);
-    if (!hwnd)
-        throw win::EQuellorError("Unable to create a window of class " + std::string(className));
-    Attach(hwnd);
-    SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(Application().DefaultFont()), FALSE);
+    // This object goes with the window, so the window procedure finds it at WM_NCCREATE.
+    CreateAttached(className, parent, text, style, exStyle, x, y, w, h, this);
 }
 
 LRESULT CALLBACK TWinContainer::StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)

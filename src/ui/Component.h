@@ -55,6 +55,10 @@ class TControl : public TObject {
   protected:
     void CreateWnd(TWinContainer& parent, const char* windowClass, const std::string& text,
                    DWORD style, DWORD exStyle, int x, int y, int w, int h);
+    // Creates the window, attaches it and gives it the application's font; param goes to
+    // WM_NCCREATE.
+    void CreateAttached(const char* windowClass, HWND parent, const std::string& text, DWORD style,
+                        DWORD exStyle, int x, int y, int w, int h, void* param);
     void Attach(HWND hwnd);
     void Detach();
 
