@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "ui/Application.h"
 #include "win/Modules.h"
 
 namespace app {
@@ -31,6 +32,36 @@ std::string ProgramFolder()
     std::string path = ProgramPath();
     size_t slash = path.find_last_of('\\');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string RuleFilePath()
+{
+    return ChangeFileExt(ProgramPath(), ".rul");
+}
+
+std::string StoredLogFilePath()
+{
+    return ChangeFileExt(ProgramPath(), ".log");
+}
+
+std::string LogFilePath()
+{
+    return ProgramFolder() + "QUELLOR.log";
+}
+
+std::string HelperLibraryPath()
+{
+    return ChangeFileExt(ProgramPath(), ".dll");
+}
+
+std::string HelpFilePath()
+{
+    return ProgramFolder() + ui::Application().HelpFile;
+}
+
+std::string HelpShortcutTarget()
+{
+    return ChangeFileExt(ProgramPath(), ".chm");
 }
 
 std::string ChangeFileExt(const std::string& path, const std::string& extension)

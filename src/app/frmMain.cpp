@@ -193,8 +193,7 @@ void TfrmMain::FormCreate(ui::TObject*)
     // Each failure is shown and start-up goes on: stopping here would leave a hidden
     // process with no tray icon, which nobody could reach or end.
     try {
-        StoreFilePaths(app::ChangeFileExt(programPath, ".log"),
-                       app::ChangeFileExt(programPath, ".rul"));
+        StoreFilePaths(app::StoredLogFilePath(), app::RuleFilePath());
     } catch (...) {
         ui::Application().HandleCurrentException();
     }
@@ -226,10 +225,15 @@ void TfrmMain::ReadVersion()
 void TfrmMain::FormShow(ui::TObject*)
 {
     SettingsRefresh();
+    pageMainChange(&pageMain);
+}
+
+void TfrmMain::pageMainChange(ui::TObject*)
+{
     if (pageMain.ActivePage() == &tabRules)
         LoadRules();
     else if (pageMain.ActivePage() == &tabHistory)
-        pageMainChange(&pageMain);
+        LoadHistory();
 }
 
 void TfrmMain::FormCloseQuery(ui::TObject*, bool& canClose)
@@ -264,7 +268,7 @@ bool TfrmMain::FormHelp(WORD command, LONG, bool& callHelp)
 {
     if (command == HELP_CONTENTS) {
         // By its full path: the current folder is wherever the program was started from.
-        const std::string file = app::ProgramFolder() + ui::Application().HelpFile;
+        const std::string file = app::HelpFilePath();
         CallHtmlHelp(ui::Application().Handle(), file.c_str(), HH_DISPLAY_TOC, 0, true);
     }
     callHelp = false;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/LogSizeText.h"
 #include "ui/Application.h"
 #include "ui/Controls.h"
 #include "win/Handles.h"
@@ -60,6 +61,8 @@ public:
     LRESULT WMQueryEndSession();
     void lblHelpClick(ui::TObject* sender);
     void lblWebsiteHyperlinkClick(ui::TObject* sender);
+    // Loads the page just chosen (by a tab, the tray menu or showing the window).
+    void pageMainChange(ui::TObject* sender);
 
     // "TaskbarCreated": the shell (re)started and holds none of our icons.
     UINT TaskbarCreatedMessage = 0;
@@ -99,9 +102,11 @@ public:
     ui::TUpDown updnMaxLogSize;
     // The last log size the box showed as a valid number: what Apply keeps when the
     // box holds no number at all.
-    int LastValidMaxLogSize = 1000;
+    int LastValidMaxLogSize = settings::kDefaultLogSize;
 
     void CreateDefaultPage();
+    // The log-size box with its label, on the page that shows it.
+    void CreateLogSizeBox(ui::TWinContainer& parent);
     void StoreFilePaths(const std::string& logPath, const std::string& rulePath);
     void SettingsRefresh();
     // Start-up's refresh: a load error is shown and the values read before it are used.
@@ -140,7 +145,7 @@ public:
     ui::TButton btnClearLogFile;
 
     void CreateHistoryPage();
-    void pageMainChange(ui::TObject* sender);
+    void LoadHistory();
     void lvwLogDblClick(ui::TObject* sender);
     void btnClearLogFileClick(ui::TObject* sender);
 

@@ -11,12 +11,6 @@ namespace {
 
 constexpr COLORREF kRed = RGB(255, 0, 0);
 
-// Always beside the running program, whatever the registry's LogFile value says.
-std::string LogFilePath()
-{
-    return app::ProgramFolder() + "QUELLOR.log";
-}
-
 } // namespace
 
 void TfrmMain::CreateHistoryPage()
@@ -42,28 +36,15 @@ void TfrmMain::CreateHistoryPage()
     SetWindowPos(lblLoadingHistory.Handle(), HWND_BOTTOM, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
-    // The log-size box is a setting; the settings page code gives it its behaviour.
-    lblMaxLogFileSize.Create(grpKillList, "Maximum Log File Size (KB):", 8, 224, 133, 13);
-    txtMaxLogSize.Create(grpKillList, 152, 220, 65, 21, ES_RIGHT);
-    txtMaxLogSize.SetMaxLength(12);
-    txtMaxLogSize.SetText("1000");
-    updnMaxLogSize.Create(grpKillList, txtMaxLogSize, 217, 220, 16, 21);
-    updnMaxLogSize.SetRange(0, 10000);
-    updnMaxLogSize.SetIncrement(100);
-    updnMaxLogSize.SetPosition(1000);
+    // A setting shown here; the settings page code makes it and gives it its behaviour.
+    CreateLogSizeBox(grpKillList);
 
     btnClearLogFile.Create(grpKillList, "Clear Log File", 384, 220, 105, 21);
     btnClearLogFile.OnClick = [this](ui::TObject* s) { btnClearLogFileClick(s); };
 }
 
-void TfrmMain::pageMainChange(ui::TObject*)
+void TfrmMain::LoadHistory()
 {
-    if (pageMain.ActivePage() == &tabRules) {
-        LoadRules();
-        return;
-    }
-    if (pageMain.ActivePage() != &tabHistory) return;
-
     lvwLog.SetVisible(false);
     lblLoadingHistory.SetVisible(true);
     // Whatever fails below, the list comes back: a counter of the wrong type must not
@@ -89,7 +70,7 @@ void TfrmMain::pageMainChange(ui::TObject*)
     Repaint();
 
     lvwLog.Clear();
-    TQuellorLogFile log(LogFilePath());
+    TQuellorLogFile log(app::LogFilePath());
     history::TLogEntry entry;
     while (log.ReadNext(entry))
         lvwLog.AddItem(history::LogRowTexts(entry));
@@ -112,7 +93,7 @@ void TfrmMain::btnClearLogFileClick(ui::TObject*)
         return;
     // A file already gone is what was asked for; any other failure leaves the entries in
     // the file, so the list keeps them too and the user is told why.
-    const std::string path = LogFilePath();
+    const std::string path = app::LogFilePath();
     if (!DeleteFileA(path.c_str())) {
         DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND)

@@ -1,73 +1,15 @@
-// The "Rules Engine" page: the rule list, the rule file and the rule editor's buttons.
+// The "Rules Engine" page: the rule list and the rule editor's buttons. The file itself is
+// read and written by rules/RuleFile; the page moves rows between it and the list.
 #include <string>
 #include <vector>
 
 #include "app/Paths.h"
 #include "app/frmMain.h"
-#include "rules/RuleRecord.h"
+#include "rules/RuleFile.h"
 #include "rules/frmEditRule.h"
 #include "win/Files.h"
 
 namespace {
-
-using win::EQuellorError;
-
-std::string RulePath()
-{
-    return app::ChangeFileExt(app::ProgramPath(), ".rul");
-}
-
-// The system's text for an error, without its line end.
-std::string Reason(DWORD error)
-{
-    char text[512] = {};
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, error, 0, text, sizeof text, nullptr);
-    std::string reason(text, length);
-    while (!reason.empty() &&
-           (reason.back() == '\r' || reason.back() == '\n' || reason.back() == ' '))
-        reason.pop_back();
-    return reason.empty() ? "error " + std::to_string(error) + "." : reason;
-}
-
-DWORD Attributes(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str());
-}
-
-bool IsReadOnly(const std::string& path)
-{
-    DWORD attributes = Attributes(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-}
-
-// Reading and writing both shared: the browser helper may hold the file open. Write
-// access is asked for only to save, so a file the user may only read still loads.
-win::File OpenShared(const std::string& path, DWORD access, DWORD disposition)
-{
-    return win::File(CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-bool Seek(HANDLE file, std::uint64_t offset)
-{
-    LARGE_INTEGER to;
-    to.QuadPart = static_cast<LONGLONG>(offset);
-    return SetFilePointerEx(file, to, nullptr, FILE_BEGIN);
-}
-
-bool SetSize(HANDLE file, std::uint64_t size)
-{
-    return Seek(file, size) && SetEndOfFile(file);
-}
-
-bool WriteAt(HANDLE file, std::uint64_t offset, const std::string& bytes)
-{
-    DWORD written = 0;
-    return Seek(file, offset) &&
-           WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
-}
 
 std::vector<std::string> RowTexts(const std::string& url, int kind)
 {
@@ -99,7 +41,7 @@ void TfrmMain::LoadRules()
 {
     // The page just chosen is drawn before the file is read.
     pageMain.Repaint();
-    const std::string path = RulePath();
+    const std::string path = app::RuleFilePath();
     // Until the first save there is no file, and the list keeps what it holds: there are
     // no stored rules that saving it could lose.
     if (!win::FileExists(path)) {
@@ -109,90 +51,40 @@ void TfrmMain::LoadRules()
     lvwRules.Clear();
     storedUrls_.clear();
 
-    win::File file = OpenShared(path, GENERIC_READ, OPEN_EXISTING);
-    if (!file) {
-        DWORD error = GetLastError();
+    std::vector<rules::TRule> rows;
+    try {
+        rows = rules::LoadRuleFile(path);
+    } catch (const win::EQuellorError&) {
         // The list no longer holds the unsaved changes, nor the file's rules: saving it
         // would empty a file the user never saw. Save refuses until a load succeeds.
         RulesChanged = false;
         RulesLoadFailed = true;
-        throw EQuellorError("Cannot open the rule file \"" + path +
-                            "\" for reading: " + Reason(error));
+        throw;
     }
     RulesLoadFailed = false;
-
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size)) size.QuadPart = 0;
-    const std::uint64_t count = rules::RuleCount(static_cast<std::uint64_t>(size.QuadPart));
-    for (std::uint64_t i = 0; i < count; ++i) {
-        rules::TRuleRecord record{};
-        DWORD read = 0;
-        // A record that cannot be read is skipped; the next one may still be.
-        if (!Seek(file.get(), i * rules::kRuleRecordSize) ||
-            !ReadFile(file.get(), &record, sizeof record, &read, nullptr) || read != sizeof record)
-            continue;
-        if (std::optional<rules::TRule> rule = rules::DecodeRule(record)) {
-            int row = lvwRules.AddItem(RowTexts(rule->url, rule->kind), rule->kind);
-            storedUrls_.resize(static_cast<size_t>(row) + 1);
-            storedUrls_[row] = StoredUrl{rule->url, lvwRules.ItemText(row, 0)};
-        }
+    for (const rules::TRule& rule : rows) {
+        int row = lvwRules.AddItem(RowTexts(rule.url, rule.kind), rule.kind);
+        storedUrls_.resize(static_cast<size_t>(row) + 1);
+        storedUrls_[row] = StoredUrl{rule.url, lvwRules.ItemText(row, 0)};
     }
 }
 
 void TfrmMain::SaveRules()
 {
-    const std::string path = RulePath();
+    const std::string path = app::RuleFilePath();
     if (RulesLoadFailed)
-        throw EQuellorError("The rules were not saved because the rule file \"" + path +
-                            "\" could not be read.");
+        throw win::EQuellorError("The rules were not saved because the rule file \"" + path +
+                                 "\" could not be read.");
     // Rows kept in step with the list; rows put there some other way are written as shown.
     const bool stored = storedUrls_.size() == static_cast<size_t>(lvwRules.Count());
-    std::string bytes;
+    std::vector<rules::TRule> rows;
     for (int row = 0; row < lvwRules.Count(); ++row) {
         std::string url = lvwRules.ItemText(row, 0);
         if (stored && storedUrls_[row] && storedUrls_[row]->shown == url)
             url = storedUrls_[row]->bytes;
-        rules::TRuleRecord record =
-            rules::EncodeRule(url, static_cast<int>(lvwRules.ItemData(row)));
-        bytes.append(reinterpret_cast<const char*>(&record), sizeof record);
+        rows.push_back({std::move(url), static_cast<rules::TRuleKind>(lvwRules.ItemData(row))});
     }
-    const std::string notSaved = "The rules were not saved. The rule file \"" + path + "\" ";
-
-    if (IsReadOnly(path)) throw EQuellorError(notSaved + "is read-only.");
-    // Rewritten in place, never replaced: the browser helper may hold it open.
-    win::File file = OpenShared(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
-    if (!file)
-        throw EQuellorError(notSaved +
-                            "could not be opened for writing: " + Reason(GetLastError()));
-
-    LARGE_INTEGER oldSize{};
-    if (!GetFileSizeEx(file.get(), &oldSize))
-        throw EQuellorError(notSaved + "could not be read: " + Reason(GetLastError()));
-    const std::uint64_t before = static_cast<std::uint64_t>(oldSize.QuadPart);
-    const std::uint64_t after = bytes.size();
-
-    // Growing first claims the disk space, so a full disk stops the save before any old
-    // rule is overwritten; a failed write then gives the file its old length back.
-    if (after > before && !SetSize(file.get(), after)) {
-        DWORD error = GetLastError();
-        SetSize(file.get(), before);
-        throw EQuellorError(notSaved + "could not be enlarged: " + Reason(error));
-    }
-    if (!WriteAt(file.get(), 0, bytes)) {
-        DWORD error = GetLastError();
-        if (after > before) SetSize(file.get(), before);
-        throw EQuellorError(notSaved + "could not be written: " + Reason(error));
-    }
-    if (after < before && !SetSize(file.get(), after)) {
-        // Cut short by someone holding the file mapped: blank the old records after ours,
-        // whose kind byte 0 every reader skips, so deleted rules cannot come back.
-        DWORD error = GetLastError();
-        bool blanked = WriteAt(file.get(), after, std::string(before - after, '\0'));
-        throw EQuellorError("The rule file \"" + path +
-                            "\" could not be shortened: " + Reason(error) +
-                            (blanked ? " The rules were saved and the records after them blanked."
-                                     : " Rules deleted since the last save may still be in it."));
-    }
+    rules::SaveRuleFile(path, rows);
     RulesChanged = false;
 }
 

@@ -1,6 +1,7 @@
 #include "settings/QuellorSettings.h"
 
 #include <cstring>
+#include <variant>
 #include <vector>
 
 #include "helper_contract/HelperContract.h"
@@ -67,7 +68,7 @@ void ReadFixed(HKEY key, const char* name, DWORD expectedType, void* buffer, DWO
     if (type != expectedType || (exactSize && got != size)) InvalidType(name);
 }
 
-void ReadInteger(HKEY key, const char* name, int32_t& member)
+void Read(HKEY key, const char* name, int32_t& member)
 {
     if (!Exists(key, name)) return;
     int32_t value = 0;
@@ -75,7 +76,7 @@ void ReadInteger(HKEY key, const char* name, int32_t& member)
     member = value;
 }
 
-void ReadBool(HKEY key, const char* name, bool& member)
+void Read(HKEY key, const char* name, bool& member)
 {
     if (!Exists(key, name)) return;
     int32_t value = 0;
@@ -83,7 +84,7 @@ void ReadBool(HKEY key, const char* name, bool& member)
     member = value != 0;
 }
 
-void ReadDate(HKEY key, const char* name, double& member)
+void Read(HKEY key, const char* name, double& member)
 {
     if (!Exists(key, name)) return;
     double value = 0;
@@ -91,7 +92,7 @@ void ReadDate(HKEY key, const char* name, double& member)
     member = value;
 }
 
-void ReadString(HKEY key, const char* name, std::string& member)
+void Read(HKEY key, const char* name, std::string& member)
 {
     DWORD type = 0, size = 0;
     if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return;
@@ -105,58 +106,86 @@ void ReadString(HKEY key, const char* name, std::string& member)
     member = data.data(); // text after an embedded NUL is dropped
 }
 
-void Write(HKEY key, const char* name, DWORD type, const void* data, DWORD size)
+void WriteData(HKEY key, const char* name, DWORD type, const void* data, DWORD size)
 {
     if (RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size) != ERROR_SUCCESS)
         throw EQuellorError(Quoted("Failed to set data for '%s'", name));
 }
 
-void WriteBool(HKEY key, const char* name, bool value)
+void Write(HKEY key, const char* name, bool value)
 {
     DWORD data = value ? 1 : 0;
-    Write(key, name, REG_DWORD, &data, sizeof data);
+    WriteData(key, name, REG_DWORD, &data, sizeof data);
 }
 
-void WriteInteger(HKEY key, const char* name, int32_t value)
+void Write(HKEY key, const char* name, int32_t value)
 {
-    Write(key, name, REG_DWORD, &value, sizeof value);
+    WriteData(key, name, REG_DWORD, &value, sizeof value);
 }
 
-void WriteString(HKEY key, const char* name, const std::string& value)
+void Write(HKEY key, const char* name, const std::string& value)
 {
-    Write(key, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+    WriteData(key, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
 }
 
-void WriteDate(HKEY key, const char* name, double value)
+void Write(HKEY key, const char* name, double value)
 {
-    Write(key, name, REG_BINARY, &value, sizeof value);
+    WriteData(key, name, REG_BINARY, &value, sizeof value);
+}
+
+// Every value of the key in the order Load reads it: the one list of the value names.
+// Save writes LastChange and then the saved ones in this same order.
+using TMember = std::variant<bool TQuellorSettings::*, std::string TQuellorSettings::*,
+                             int32_t TQuellorSettings::*, double TQuellorSettings::*>;
+struct TSettingValue {
+    const char* name;
+    TMember member;
+    bool saved;
+};
+
+using S = TQuellorSettings;
+const TSettingValue kValues[] = {
+    {"DefaultNoPopups", &S::DefaultNoPopups, true},
+    {"IgnoreWhenCtrlKey", &S::IgnoreWhenCtrlKey, true},
+    {"BlockAds", &S::BlockAds, true},
+    {"BlockFileSharingAds", &S::BlockFileSharingAds, true},
+    {"TrayAnimate", &S::TrayAnimate, true},
+    {"PlaySound", &S::PlaySound, true},
+    {"SoundFile", &S::SoundFile, true},
+    {"DisableTheater", &S::DisableTheater, true},
+    {"DisableFullScreen", &S::DisableFullScreen, true},
+    {"SilentMode", &S::SilentMode, true},
+    {"AlwaysAllowRezize", &S::AlwaysAllowRezize, true},
+    {"AlwaysShowToolBar", &S::AlwaysShowToolBar, true},
+    {"AlwaysShowStatusBar", &S::AlwaysShowStatusBar, true},
+    {"AlwaysShowAddressBar", &S::AlwaysShowAddressBar, true},
+    {"AlwaysShowMenuBar", &S::AlwaysShowMenuBar, true},
+    // The helper alone writes the counters; the paths are stored at start-up.
+    {contract::kKillsToDate, &S::KillsToDate, false},
+    {contract::kKillsToday, &S::KillsToday, false},
+    {contract::kKillDate, &S::KillDate, false},
+    {contract::kMaxLogSize, &S::MaxLogSize, true},
+    {contract::kLogFile, &S::LogFile, false},
+    {contract::kRuleFile, &S::RuleFile, false},
+};
+
+// Each value read or written by its member's type.
+void ReadValue(HKEY k, const TSettingValue& value, TQuellorSettings& s)
+{
+    std::visit([&](auto member) { Read(k, value.name, s.*member); }, value.member);
+}
+
+void WriteValue(HKEY k, const TSettingValue& value, const TQuellorSettings& s)
+{
+    std::visit([&](auto member) { Write(k, value.name, s.*member); }, value.member);
 }
 
 // Every value in read order; each read goes through guard, which decides what a broken
 // value does.
 template <typename Guard> void ReadAll(HKEY k, TQuellorSettings& s, Guard guard)
 {
-    guard([&] { ReadBool(k, "DefaultNoPopups", s.DefaultNoPopups); });
-    guard([&] { ReadBool(k, "IgnoreWhenCtrlKey", s.IgnoreWhenCtrlKey); });
-    guard([&] { ReadBool(k, "BlockAds", s.BlockAds); });
-    guard([&] { ReadBool(k, "BlockFileSharingAds", s.BlockFileSharingAds); });
-    guard([&] { ReadBool(k, "TrayAnimate", s.TrayAnimate); });
-    guard([&] { ReadBool(k, "PlaySound", s.PlaySound); });
-    guard([&] { ReadString(k, "SoundFile", s.SoundFile); });
-    guard([&] { ReadBool(k, "DisableTheater", s.DisableTheater); });
-    guard([&] { ReadBool(k, "DisableFullScreen", s.DisableFullScreen); });
-    guard([&] { ReadBool(k, "SilentMode", s.SilentMode); });
-    guard([&] { ReadBool(k, "AlwaysAllowRezize", s.AlwaysAllowRezize); });
-    guard([&] { ReadBool(k, "AlwaysShowToolBar", s.AlwaysShowToolBar); });
-    guard([&] { ReadBool(k, "AlwaysShowStatusBar", s.AlwaysShowStatusBar); });
-    guard([&] { ReadBool(k, "AlwaysShowAddressBar", s.AlwaysShowAddressBar); });
-    guard([&] { ReadBool(k, "AlwaysShowMenuBar", s.AlwaysShowMenuBar); });
-    guard([&] { ReadInteger(k, contract::kKillsToDate, s.KillsToDate); });
-    guard([&] { ReadInteger(k, contract::kKillsToday, s.KillsToday); });
-    guard([&] { ReadDate(k, contract::kKillDate, s.KillDate); });
-    guard([&] { ReadInteger(k, contract::kMaxLogSize, s.MaxLogSize); });
-    guard([&] { ReadString(k, contract::kLogFile, s.LogFile); });
-    guard([&] { ReadString(k, contract::kRuleFile, s.RuleFile); });
+    for (const TSettingValue& value : kValues)
+        guard([&] { ReadValue(k, value, s); });
 }
 
 } // namespace
@@ -202,7 +231,7 @@ LONG QueryPath(HKEY key, const char* name, std::string& text)
         text.assign(buffer, strnlen(buffer, size));
     else if (result == ERROR_MORE_DATA)
         try {
-            ReadString(key, name, text);
+            Read(key, name, text);
             result = ERROR_SUCCESS;
         } catch (...) {
         }
@@ -238,8 +267,8 @@ TQuellorSettings::TChangeMarks TQuellorSettings::ReadChangeMarks(win::RegKey& ke
 void TQuellorSettings::LoadKillCounters()
 {
     if (win::RegKey key = OpenForReading()) {
-        ReadInteger(key.get(), contract::kKillsToDate, KillsToDate);
-        ReadInteger(key.get(), contract::kKillsToday, KillsToday);
+        Read(key.get(), contract::kKillsToDate, KillsToDate);
+        Read(key.get(), contract::kKillsToday, KillsToday);
     }
 }
 
@@ -248,29 +277,15 @@ void TQuellorSettings::Save()
     win::RegKey key = OpenForWriting();
     if (!key) return;
     HKEY k = key.get();
-    WriteDate(k, kLastChange, NowAsOleDate());
-    WriteBool(k, "DefaultNoPopups", DefaultNoPopups);
-    WriteBool(k, "IgnoreWhenCtrlKey", IgnoreWhenCtrlKey);
-    WriteBool(k, "BlockAds", BlockAds);
-    WriteBool(k, "BlockFileSharingAds", BlockFileSharingAds);
-    WriteBool(k, "TrayAnimate", TrayAnimate);
-    WriteBool(k, "PlaySound", PlaySound);
-    WriteString(k, "SoundFile", SoundFile);
-    WriteBool(k, "DisableTheater", DisableTheater);
-    WriteBool(k, "DisableFullScreen", DisableFullScreen);
-    WriteBool(k, "SilentMode", SilentMode);
-    WriteBool(k, "AlwaysAllowRezize", AlwaysAllowRezize);
-    WriteBool(k, "AlwaysShowToolBar", AlwaysShowToolBar);
-    WriteBool(k, "AlwaysShowStatusBar", AlwaysShowStatusBar);
-    WriteBool(k, "AlwaysShowAddressBar", AlwaysShowAddressBar);
-    WriteBool(k, "AlwaysShowMenuBar", AlwaysShowMenuBar);
-    WriteInteger(k, contract::kMaxLogSize, MaxLogSize);
+    Write(k, kLastChange, NowAsOleDate());
+    for (const TSettingValue& value : kValues)
+        if (value.saved) WriteValue(k, value, *this);
 }
 
 void TQuellorSettings::StoreFilePaths(const std::string& logFile, const std::string& ruleFile)
 {
     win::RegKey key = OpenForWriting();
     if (!key) return;
-    WriteString(key.get(), contract::kLogFile, logFile);
-    WriteString(key.get(), contract::kRuleFile, ruleFile);
+    Write(key.get(), contract::kLogFile, logFile);
+    Write(key.get(), contract::kRuleFile, ruleFile);
 }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "settings/LogSizeText.h"
 #include "win/Handles.h"
 
 // <mmsystem.h> makes PlaySound a macro; here it is the name of a setting.
@@ -39,7 +40,7 @@ class TQuellorSettings {
     int32_t KillsToDate = 0;
     int32_t KillsToday = 0;
     double KillDate = 0;
-    int32_t MaxLogSize = 1000;
+    int32_t MaxLogSize = settings::kDefaultLogSize;
     std::string LogFile;
     std::string RuleFile;
     // When the last successful Load finished (local time); 0 before.

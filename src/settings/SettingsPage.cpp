@@ -1,6 +1,7 @@
-// The "Default Behaviour" page, the log-size box and the window's Ok, Cancel and Apply
-// buttons. The controls are the working copy of the settings that this program acts on;
-// the registry, which the browser helper reads, changes only on Apply or Ok.
+// The "Default Behaviour" page, the log-size box (shown on the History Log page) and the
+// window's Ok, Cancel and Apply buttons. The controls are the working copy of the settings
+// that this program acts on; the registry, which the browser helper reads, changes only on
+// Apply or Ok.
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -15,8 +16,8 @@
 
 namespace {
 
-constexpr int kMinLogSize = 0;
-constexpr int kMaxLogSize = 10000;
+using settings::kMaxLogSize;
+using settings::kMinLogSize;
 
 // A disabled sound file box is greyed like the dialog behind it.
 void EnableSoundFile(TfrmMain& form, bool enabled)
@@ -33,6 +34,29 @@ void SetPreview(TfrmMain& form, bool running)
     form.imgAnimateOn.SetVisible(true);
     form.imgAnimateOff.SetVisible(false);
 }
+
+// Each check box of the page and the setting it edits, in the page's order. The value
+// names live with the settings store; this is the one list of which box is which.
+struct TSettingBox {
+    bool TQuellorSettings::*setting;
+    ui::TCheckBox TfrmMain::*box;
+};
+const TSettingBox kSettingBoxes[] = {
+    {&TQuellorSettings::DefaultNoPopups, &TfrmMain::chkKillPopups},
+    {&TQuellorSettings::IgnoreWhenCtrlKey, &TfrmMain::chkAllowPopups},
+    {&TQuellorSettings::BlockAds, &TfrmMain::chkBlockAds},
+    {&TQuellorSettings::BlockFileSharingAds, &TfrmMain::chkBlockFileSharingAds},
+    {&TQuellorSettings::TrayAnimate, &TfrmMain::chkVisualAlert},
+    {&TQuellorSettings::PlaySound, &TfrmMain::chkAudioAlert},
+    {&TQuellorSettings::DisableTheater, &TfrmMain::chkDisableTheaterMode},
+    {&TQuellorSettings::DisableFullScreen, &TfrmMain::chkDisableFullScreen},
+    {&TQuellorSettings::SilentMode, &TfrmMain::chkRunSilent},
+    {&TQuellorSettings::AlwaysAllowRezize, &TfrmMain::chkAllowResizing},
+    {&TQuellorSettings::AlwaysShowToolBar, &TfrmMain::chkShowToolBar},
+    {&TQuellorSettings::AlwaysShowStatusBar, &TfrmMain::chkShowStatusBar},
+    {&TQuellorSettings::AlwaysShowAddressBar, &TfrmMain::chkShowAddressBar},
+    {&TQuellorSettings::AlwaysShowMenuBar, &TfrmMain::chkShowMenuBar},
+};
 
 // Everything up to and including the last backslash or colon.
 std::string FolderOf(const std::string& path)
@@ -78,20 +102,26 @@ void TfrmMain::CreateDefaultPage()
     chkShowMenuBar.Create(grpBrowserOptions, "Always Show Menu Bar", 8, 192, 129, 17);
 
     auto changed = [this](ui::TObject* sender) { SettingChanged(sender); };
-    for (ui::TCheckBox* box :
-         {&chkKillPopups, &chkAllowPopups, &chkBlockAds, &chkBlockFileSharingAds, &chkVisualAlert,
-          &chkAudioAlert, &chkDisableTheaterMode, &chkDisableFullScreen, &chkRunSilent,
-          &chkAllowResizing, &chkShowToolBar, &chkShowStatusBar, &chkShowAddressBar,
-          &chkShowMenuBar})
-        box->OnClick = changed;
+    for (const TSettingBox& pair : kSettingBoxes)
+        (this->*pair.box).OnClick = changed;
     txtAudioAlert.OnChange = changed;
     btnAudioAlert.OnClick = [this](ui::TObject* sender) { btnAudioAlertClick(sender); };
-    // The log-size box is made with the History Log page, after this one; its events are
-    // ours all the same and take effect once it exists.
-    txtMaxLogSize.OnChange = changed;
+}
+
+void TfrmMain::CreateLogSizeBox(ui::TWinContainer& parent)
+{
+    txtMaxLogSize.OnChange = [this](ui::TObject* sender) { SettingChanged(sender); };
     txtMaxLogSize.OnKeyPress = [this](ui::TObject* sender, char& key) {
         AllowNumbersOnly(sender, key);
     };
+    lblMaxLogFileSize.Create(parent, "Maximum Log File Size (KB):", 8, 224, 133, 13);
+    txtMaxLogSize.Create(parent, 152, 220, 65, 21, ES_RIGHT);
+    txtMaxLogSize.SetMaxLength(12);
+    txtMaxLogSize.SetText(std::to_string(settings::kDefaultLogSize));
+    updnMaxLogSize.Create(parent, txtMaxLogSize, 217, 220, 16, 21);
+    updnMaxLogSize.SetRange(kMinLogSize, kMaxLogSize);
+    updnMaxLogSize.SetIncrement(100);
+    updnMaxLogSize.SetPosition(settings::kDefaultLogSize);
 }
 
 void TfrmMain::StoreFilePaths(const std::string& logPath, const std::string& rulePath)
@@ -126,24 +156,10 @@ void TfrmMain::ShowSettings(const TQuellorSettings& settings)
 {
     TrayIconSetTip();
 
-    chkKillPopups.SetChecked(settings.DefaultNoPopups);
-    chkAllowPopups.SetChecked(settings.IgnoreWhenCtrlKey);
-    chkBlockAds.SetChecked(settings.BlockAds);
-    chkBlockFileSharingAds.SetChecked(settings.BlockFileSharingAds);
-    chkVisualAlert.SetChecked(settings.TrayAnimate);
-    chkAudioAlert.SetChecked(settings.PlaySound);
-
+    for (const TSettingBox& pair : kSettingBoxes)
+        (this->*pair.box).SetChecked(settings.*pair.setting);
     EnableSoundFile(*this, settings.PlaySound);
     txtAudioAlert.SetText(settings.SoundFile);
-
-    chkDisableTheaterMode.SetChecked(settings.DisableTheater);
-    chkDisableFullScreen.SetChecked(settings.DisableFullScreen);
-    chkRunSilent.SetChecked(settings.SilentMode);
-    chkAllowResizing.SetChecked(settings.AlwaysAllowRezize);
-    chkShowToolBar.SetChecked(settings.AlwaysShowToolBar);
-    chkShowStatusBar.SetChecked(settings.AlwaysShowStatusBar);
-    chkShowAddressBar.SetChecked(settings.AlwaysShowAddressBar);
-    chkShowMenuBar.SetChecked(settings.AlwaysShowMenuBar);
 
     updnMaxLogSize.SetPosition(static_cast<int16_t>(settings.MaxLogSize));
     txtMaxLogSize.SetText(std::to_string(settings.MaxLogSize));
@@ -161,21 +177,9 @@ void TfrmMain::ShowSettings(const TQuellorSettings& settings)
 void TfrmMain::SettingsApply()
 {
     TQuellorSettings settings(false);
-    settings.DefaultNoPopups = chkKillPopups.Checked();
-    settings.IgnoreWhenCtrlKey = chkAllowPopups.Checked();
-    settings.BlockAds = chkBlockAds.Checked();
-    settings.BlockFileSharingAds = chkBlockFileSharingAds.Checked();
-    settings.TrayAnimate = chkVisualAlert.Checked();
-    settings.PlaySound = chkAudioAlert.Checked();
+    for (const TSettingBox& pair : kSettingBoxes)
+        settings.*pair.setting = (this->*pair.box).Checked();
     settings.SoundFile = txtAudioAlert.Text();
-    settings.DisableTheater = chkDisableTheaterMode.Checked();
-    settings.DisableFullScreen = chkDisableFullScreen.Checked();
-    settings.SilentMode = chkRunSilent.Checked();
-    settings.AlwaysAllowRezize = chkAllowResizing.Checked();
-    settings.AlwaysShowToolBar = chkShowToolBar.Checked();
-    settings.AlwaysShowStatusBar = chkShowStatusBar.Checked();
-    settings.AlwaysShowAddressBar = chkShowAddressBar.Checked();
-    settings.AlwaysShowMenuBar = chkShowMenuBar.Checked();
     // A number outside the arrows' range is clamped into it; a box that holds no number
     // keeps the last size it showed, rather than the 0 the arrows would report for it.
     settings.MaxLogSize = settings::LogSizeFromText(txtMaxLogSize.Text(), kMinLogSize, kMaxLogSize)

@@ -128,7 +128,7 @@ void TfrmMain::Install()
     const std::string folder = app::ProgramFolder();
     if (!HaveProgramPath(programPath)) return;
 
-    if (!setup::RegisterServerDll(app::ChangeFileExt(programPath, ".dll"))) {
+    if (!setup::RegisterServerDll(app::HelperLibraryPath())) {
         application.ShowMessageBox(product + " installation FAILED. Unable to register QUELLOR.DLL",
                                    application.Title, MB_OK);
         return;
@@ -138,8 +138,8 @@ void TfrmMain::Install()
         const std::string group = ProgramGroup();
         setup::CreateShortcut(product, product, programPath, startup, folder, programPath, 0, "");
         setup::CreateShortcut(product, product, programPath, group, folder, programPath, 0, "");
-        setup::CreateShortcut(product + " Help", product + " Help",
-                              app::ChangeFileExt(programPath, ".chm"), group, folder, "", 0, "");
+        setup::CreateShortcut(product + " Help", product + " Help", app::HelpShortcutTarget(),
+                              group, folder, "", 0, "");
         setup::CreateShortcut("License Agreement", "License Agreement", folder + "license.txt",
                               group, folder, "", 0, "");
         // Install runs before the form reads its version; the entry shows the same one.
@@ -187,7 +187,7 @@ void TfrmMain::Uninstall()
 
     ScheduleDeletion(folder + "quellor.exe");
     std::string left;
-    if (!setup::UnregisterServerDll(app::ChangeFileExt(programPath, ".dll"))) {
+    if (!setup::UnregisterServerDll(app::HelperLibraryPath())) {
         left += RemoveMachineKey(contract::kHelperKey);
         application.ShowMessageBox(
             "Unregister of QUELLOR.DLL failed. The file will be removed after reboot.",

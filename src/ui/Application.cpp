@@ -21,6 +21,13 @@ std::string ErrorBoxText(const std::string& message)
     return message;
 }
 
+HFONT CreateDialogFont(int height, bool underline)
+{
+    return CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, underline, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
+}
+
 TApplication::TApplication() = default;
 
 TApplication::~TApplication()
@@ -37,10 +44,7 @@ void TApplication::Initialize()
                                               ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&icc);
 
-    // "MS Sans Serif" 8 pt at 96 DPI.
-    font_.reset(CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                            DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif"));
+    font_.reset(CreateDialogFont(-11, false));
 
     WNDCLASSA wc{};
     wc.lpfnWndProc = AppWndProc;
@@ -126,14 +130,8 @@ bool TApplication::HelpCommand(WORD command, LONG data)
 {
     bool callHelp = true;
     bool handled = false;
-    if (OnHelp) {
-        try {
-            handled = OnHelp(command, data, callHelp);
-        } catch (...) {
-            HandleCurrentException();
-            return false;
-        }
-    }
+    if (OnHelp && !CatchAtBoundary([&] { handled = OnHelp(command, data, callHelp); }))
+        return false;
     // There is no standard help engine to call: a request it would get shows nothing.
     return handled;
 }

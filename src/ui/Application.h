@@ -79,6 +79,22 @@ private:
 // The one application object of the process.
 TApplication& Application();
 
+// The boundary of every event, timer, callback and window procedure: an error ends the
+// work and goes to the application's error handler. False when one did.
+template <typename Work> bool CatchAtBoundary(Work&& work) noexcept
+{
+    try {
+        work();
+        return true;
+    } catch (...) {
+        Application().HandleCurrentException();
+        return false;
+    }
+}
+
+// "MS Sans Serif" at the given height (-11: 8 pt at 96 DPI), the font of every form.
+HFONT CreateDialogFont(int height, bool underline);
+
 // Text of an error as the error box shows it: a full stop is added when the last
 // character sorts after ".".
 std::string ErrorBoxText(const std::string& message);
