@@ -80,8 +80,23 @@ std::vector<TRule> LoadRuleFile(const std::string& path)
     if (!file)
         throw EQuellorError("Cannot open the rule file \"" + path +
                             "\" for reading: " + win::SystemErrorText(GetLastError()));
-    // A file that opens but cannot be read holds no rule we could show.
-    return ReadRules(file.get()).value_or(std::vector<TRule>{});
+    if (auto rules = ReadRules(file.get())) return *rules;
+    // The whole file in one read failed (a locked range, say): record by record, skipping
+    // only the records that cannot be read, so the list never comes back emptier than the
+    // file for nothing, to be saved over it.
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size))
+        throw EQuellorError("Cannot read the rule file \"" + path +
+                            "\": " + win::SystemErrorText(GetLastError()));
+    std::vector<TRule> rules;
+    for (std::uint64_t i = 0; i < RuleCount(static_cast<std::uint64_t>(size.QuadPart)); ++i) {
+        TRuleRecord record;
+        DWORD got = 0;
+        if (Seek(file.get(), i * kRuleRecordSize) &&
+            ReadFile(file.get(), &record, sizeof record, &got, nullptr) && got == sizeof record)
+            if (auto rule = DecodeRule(record)) rules.push_back(std::move(*rule));
+    }
+    return rules;
 }
 
 void SaveRuleFile(const std::string& path, const std::vector<TRule>& rows)
