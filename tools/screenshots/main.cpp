@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "rules/RuleRecord.h"
 
 namespace {
@@ -104,25 +105,12 @@ bool Capture(RECT area, const std::string& path)
     IntersectRect(&area, &area, &screen);
     int w = area.right - area.left, h = area.bottom - area.top;
     if (w <= 0 || h <= 0) return Fail("nothing to capture for " + path);
-    HDC screenDc = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screenDc);
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screenDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, w, h, screenDc, area.left, area.top, SRCCOPY);
     std::string data = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
-    const auto* pixels = static_cast<const BYTE*>(bits);
-    for (int i = 0; i < w * h; ++i) {
-        data += static_cast<char>(pixels[i * 4 + 2]);
-        data += static_cast<char>(pixels[i * 4 + 1]);
-        data += static_cast<char>(pixels[i * 4]);
+    for (DWORD pixel : testsupport::ScreenPixels(area)) {
+        data += static_cast<char>(pixel >> 16 & 0xFF);
+        data += static_cast<char>(pixel >> 8 & 0xFF);
+        data += static_cast<char>(pixel & 0xFF);
     }
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screenDc);
     std::ofstream out(path, std::ios::binary);
     out << data;
     return out.good() || Fail("cannot write " + path);
