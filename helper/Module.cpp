@@ -16,7 +16,7 @@ namespace helper {
 HINSTANCE g_module = nullptr;
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
-
+std::atomic<long> g_writers{0};
 
 namespace {
 
@@ -129,7 +129,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow()
 {
-    return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
+    return g_objects == 0 && g_locks == 0 && g_writers == 0 ? S_OK : S_FALSE;
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** out)

@@ -11,6 +11,8 @@ extern HINSTANCE g_module;
 // Live objects (helpers and class factories) and LockServer locks of this process.
 extern std::atomic<long> g_objects;
 extern std::atomic<long> g_locks;
+// Threads of the library's own that are running: it must not be unloaded under them.
+extern std::atomic<long> g_writers;
 
 // {2E6E1467-2E6F-424F-B42D-CB3B6995A0A3}
 inline constexpr CLSID kHelperClsid = {
