@@ -319,7 +319,7 @@ class TBrowserHelper final : public IObjectWithSite, public IDispatch {
     static bool Judge(const THelperState* state, const std::string& opening,
                       const std::string& popup, bool usersOwn, bool withRules = true)
     {
-        static const rules::TRuleSet noRules;
+        const rules::TRuleSet noRules; // empty: no allocation
         rules::TPopupPolicy policy = state ? state->policy : rules::TPopupPolicy{};
         const rules::TRuleSet& ruleSet = state && withRules ? *state->rules : noRules;
         rules::TPopupRequest request;

@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "helper/Module.h"
 #include "helper_contract/HelperContract.h"
 #include "rules/RuleFile.h"
 
@@ -76,8 +77,7 @@ THelperCache::THelperCache() : keyChanged_(CreateEventA(nullptr, FALSE, FALSE, n
 
 THelperCache& THelperCache::Instance()
 {
-    static THelperCache cache;
-    return cache;
+    return TLibraryObject<THelperCache>::Get();
 }
 
 // Called with the lock held. Watch first, read later: a change made while a view is being

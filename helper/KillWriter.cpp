@@ -137,11 +137,7 @@ class TKillWriter {
     }
 
   public:
-    static TKillWriter& Instance()
-    {
-        static TKillWriter writer;
-        return writer;
-    }
+    static TKillWriter& Instance() { return TLibraryObject<TKillWriter>::Get(); }
 
   private:
     std::mutex mutex_;
@@ -153,6 +149,12 @@ class TKillWriter {
 };
 
 } // namespace
+
+void DestroyLibraryObjects() noexcept
+{
+    TLibraryObject<TKillWriter>::DestroyAtUnload();
+    TLibraryObject<THelperCache>::DestroyAtUnload();
+}
 
 bool QueueKill(TPendingKill kill) noexcept
 {

@@ -118,11 +118,16 @@ HRESULT Unregister()
 
 using namespace helper;
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+// Never waits on anything: the loader lock is held here.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         g_module = instance;
         DisableThreadLibraryCalls(instance);
+    } else if (reason == DLL_PROCESS_DETACH && !reserved) {
+        // Unloaded by FreeLibrary, nothing of ours running; at the process's end (reserved
+        // set) nothing is torn down.
+        DestroyLibraryObjects();
     }
     return TRUE;
 }
