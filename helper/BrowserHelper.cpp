@@ -258,17 +258,17 @@ class TBrowserHelper final : public IObjectWithSite, public IDispatch {
         return last;
     }
 
-    // One judgement per new window, whether the browser sends NewWindow2, NewWindow3 or both
-    // (in either order): the second of a pair takes the first's verdict.
+    // One judgement per new window, whether the browser sends NewWindow2, NewWindow3 or both.
     void OnNewWindow(IWebBrowser2* browser, int kind, DISPPARAMS* params)
     {
         const UINT count = kind == 3 ? 5 : 2;
         VARIANT_BOOL* cancel = CancelOf(Arg(params, 1, count));
         if (!cancel) return;
         DWORD now = GetTickCount();
-        // The second event of a pair follows the first at once; after it the pair is done,
-        // so the next event starts a new window.
-        bool second = pending_ && pending_->kind != kind && now - pending_->tick < kPairMs;
+        // A NewWindow3 right after its NewWindow2 completes the pair. A NewWindow2 is never
+        // taken for the end of a pair: after a NewWindow3 alone it is the next window's.
+        bool second =
+            kind == 3 && pending_ && pending_->kind == 2 && now - pending_->tick < kPairMs;
         std::optional<Pending> first = pending_;
         pending_.reset();
         if (kind == 3) g_sendsNewWindow3 = true;
@@ -276,7 +276,7 @@ class TBrowserHelper final : public IObjectWithSite, public IDispatch {
             if (first->kill) *cancel = VARIANT_TRUE;
             return;
         }
-        if (!second && kind == 2 && g_sendsNewWindow3) {
+        if (kind == 2 && g_sendsNewWindow3) {
             // NewWindow3 follows with the pop-up's address and the user's part: judge that one.
             pending_ = Pending{kind, false, false, now};
             return;
@@ -304,7 +304,8 @@ class TBrowserHelper final : public IObjectWithSite, public IDispatch {
         }
         // The verdict first; what follows can fail only on its own.
         if (kill) *cancel = VARIANT_TRUE;
-        if (!second) pending_ = Pending{kind, true, kill, now};
+        // A browser not yet known to send NewWindow3 may still send it after this one.
+        if (kind == 2) pending_ = Pending{kind, true, kill, now};
         if (kill && state) {
             try {
                 QueueKill({{NowAsOleDate(), CutAnsi(popup, 255), CutAnsi(opening, 255)},

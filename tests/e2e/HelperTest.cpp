@@ -182,6 +182,10 @@ class BrowserHelper : public ::testing::Test {
                        StringValue(HKEY_CURRENT_USER, kKey, "RuleFile");
             },
             10000));
+        // Wherever this Windows keeps them.
+        logPath_ = StringValue(HKEY_CURRENT_USER, kKey, "LogFile").value_or("");
+        rulePath_ = StringValue(HKEY_CURRENT_USER, kKey, "RuleFile").value_or("");
+        ASSERT_FALSE(logPath_.empty());
     }
 
     // Starts IEHOST.EXE on a script; its output goes to a file of its own.
@@ -228,6 +232,7 @@ class BrowserHelper : public ::testing::Test {
     }
 
     std::string folder_;
+    std::string logPath_, rulePath_; // as Quellor stored them
     Process quellor_;
 };
 
@@ -262,14 +267,15 @@ TEST(BrowserHelperRegistration, WritesItsClassAndHelperKeysAndRemovesThemAgain)
 TEST_F(BrowserHelper, JudgesEachNewWindowByCtrlUserRulesAndDefault)
 {
     StartQuellor();
-    testsupport::WriteFileBytes(folder_ + "QUELLOR.rul",
-                                RuleBytes("partner.example", 2) + RuleBytes("trusted.example", 1) +
-                                    RuleBytes("trusted.example/kill/", 3) +
-                                    RuleBytes("http://ads.example.com/bad", 4));
+    testsupport::WriteFileBytes(rulePath_, RuleBytes("partner.example", 2) +
+                                               RuleBytes("trusted.example", 1) +
+                                               RuleBytes("trusted.example/kill/", 3) +
+                                               RuleBytes("http://ads.example.com/bad", 4));
     std::vector<std::string> lines = Browse(R"(visit http://www.news.example/today.html
 popup http://ads.example.com/a.html
 popup http://ads.example.com/b.html ctrl
 popup http://ads.example.com/c.html user
+popup http://ads.example.com/d.html nw3
 popup http://www.partner.example/offer.html
 popup http://ads.example.com/e.html both
 popup http://ads.example.com/f.html nw3first both
@@ -285,6 +291,7 @@ popup http://www.partner.example.evil.net/j.html
         "popup http://ads.example.com/a.html -> killed",          // the default
         "popup http://ads.example.com/b.html -> allowed",         // CTRL held
         "popup http://ads.example.com/c.html -> allowed",         // the user asked for it
+        "popup http://ads.example.com/d.html -> killed",          // NewWindow3 alone
         "popup http://www.partner.example/offer.html -> allowed", // allowed pop-up address
         "popup http://ads.example.com/e.html -> killed",          // both events: one kill
         "popup http://ads.example.com/f.html -> killed",          // the other order
@@ -300,6 +307,7 @@ popup http://www.partner.example.evil.net/j.html
     std::vector<std::pair<std::string, std::string>> got,
         want = {
             {"http://ads.example.com/a.html", "http://www.news.example/today.html"},
+            {"http://ads.example.com/d.html", "http://www.news.example/today.html"},
             {"http://ads.example.com/e.html", "http://www.news.example/today.html"},
             {"http://ads.example.com/f.html", "http://www.news.example/today.html"},
             {"http://ads.example.com/bad/h.html", "http://trusted.example/page.html"},
@@ -315,7 +323,7 @@ popup http://www.partner.example.evil.net/j.html
               std::vector<std::string>({"visit http://www.news.example/old.html",
                                         "popup http://www.partner.example/k.html -> killed"}))
         << "no pop-up address, so no rule on it applies";
-    for (const LogRecord& r : ReadLog(folder_ + "QUELLOR.log"))
+    for (const LogRecord& r : ReadLog(logPath_))
         got.emplace_back(r.url, r.source);
     EXPECT_EQ(got, want);
     EXPECT_EQ(Counter("KillsToDate"), want.size());
@@ -354,7 +362,7 @@ popup http://ads.example.com/kill/6.html
     ASSERT_TRUE(between.Wait());
     SetDword("DefaultNoPopups", 0);
     SetDword("IgnoreWhenCtrlKey", 1);
-    testsupport::WriteFileBytes(folder_ + "QUELLOR.rul", RuleBytes("ads.example.com/kill", 4));
+    testsupport::WriteFileBytes(rulePath_, RuleBytes("ads.example.com/kill", 4));
     applied.Signal();
 
     std::vector<std::string> lines = Finish(browser, "live");
@@ -485,13 +493,13 @@ TEST_F(BrowserHelper, TwoBrowsersKillingAtOnceLeaveWholeRecordsAndExactCounters)
 
     EXPECT_EQ(Counter("KillsToDate"), 80u);
     EXPECT_EQ(Counter("KillsToday"), 80u);
-    std::string bytes = testsupport::ReadFileBytes(folder_ + "QUELLOR.log");
+    std::string bytes = testsupport::ReadFileBytes(logPath_);
     EXPECT_EQ(bytes.size() % 520, 0u) << "no torn record";
     EXPECT_LE(bytes.size(), 20u * 1024);
     EXPECT_GE(bytes.size(), 520u * 20) << "trimmed to about 90%, not emptied";
     int turns = 0;
     std::string last;
-    for (const LogRecord& r : ReadLog(folder_ + "QUELLOR.log")) {
+    for (const LogRecord& r : ReadLog(logPath_)) {
         bool one = r.url == "http://ads.example.com/one" && r.source == "http://one.example/";
         bool two = r.url == "http://ads.example.com/two" && r.source == "http://two.example/";
         EXPECT_TRUE(one || two) << r.url << " from " << r.source;
@@ -543,9 +551,8 @@ TEST_F(BrowserHelper, JudgesByThePageVisitedWhateverFrameOpensTheWindow)
 {
     StartQuellor();
     testsupport::WriteFileBytes(
-        folder_ + "QUELLOR.rul",
-        RuleBytes("http://www.mybank.example/", 1) + RuleBytes("widgets.example", 4) +
-            RuleBytes("badsite.example", 3) + RuleBytes("trusted.example", 2));
+        rulePath_, RuleBytes("http://www.mybank.example/", 1) + RuleBytes("widgets.example", 4) +
+                       RuleBytes("badsite.example", 3) + RuleBytes("trusted.example", 2));
     // "ｔｒｕｓｔｅｄ.example" in full-width letters, which a best-fit conversion makes ASCII.
     const std::string lookAlike =
         "http://\xEF\xBD\x94\xEF\xBD\x92\xEF\xBD\x95\xEF\xBD\x93\xEF\xBD\x94\xEF\xBD\x85\xEF\xBD"
@@ -576,7 +583,7 @@ TEST_F(BrowserHelper, JudgesByThePageVisitedWhateverFrameOpensTheWindow)
               std::vector<std::string>({"visit http://www.badsite.example/",
                                         "popup http://ads.example.com/c.html -> killed"}));
     std::vector<std::pair<std::string, std::string>> got;
-    for (const LogRecord& r : ReadLog(folder_ + "QUELLOR.log"))
+    for (const LogRecord& r : ReadLog(logPath_))
         got.emplace_back(r.url, r.source);
     EXPECT_EQ(got, (std::vector<std::pair<std::string, std::string>>{
                        {"http://???????.example/", "http://www.news.example/"},
@@ -624,7 +631,7 @@ waitfor quellor-test-released
 unload
 )");
     EXPECT_TRUE(killed.Wait());
-    EXPECT_FALSE(testsupport::FileExists(folder_ + "QUELLOR.log"));
+    EXPECT_FALSE(testsupport::FileExists(logPath_));
     EXPECT_EQ(Counter("KillsToDate"), 0xFFFFFFFFu);
     EXPECT_TRUE(closed.Wait());
     release.Signal();
@@ -636,7 +643,7 @@ unload
                          {"library {2E6E1467-2E6F-424F-B42D-CB3B6995A0A3} loaded",
                           "library {2E6E1467-2E6F-424F-B42D-CB3B6995A0A3} unloaded"}));
     std::vector<std::string> urls;
-    for (const LogRecord& r : ReadLog(folder_ + "QUELLOR.log"))
+    for (const LogRecord& r : ReadLog(logPath_))
         urls.push_back(r.url);
     EXPECT_EQ(urls, std::vector<std::string>({"http://ads.example.com/a.html",
                                               "http://ads.example.com/b.html",
@@ -654,7 +661,7 @@ TEST_F(BrowserHelper, AKillIsNotLetThroughWhenMemoryToRecordItRunsShort)
     SetDword("MaxLogSize", 10000);
     Touch();
     const uint64_t full = 10000 * 1024 / 520;
-    WriteSparse(folder_ + "QUELLOR.log", full * 520);
+    WriteSparse(logPath_, full * 520);
     EXPECT_EQ(Browse("visit http://www.news.example/\n"
                      "memory low\n"
                      "popup http://ads.example.com/short.html\n"
@@ -662,7 +669,7 @@ TEST_F(BrowserHelper, AKillIsNotLetThroughWhenMemoryToRecordItRunsShort)
               std::vector<std::string>({"visit http://www.news.example/", "memory low",
                                         "popup http://ads.example.com/short.html -> killed",
                                         "memory normal"}));
-    std::vector<LogRecord> log = ReadLog(folder_ + "QUELLOR.log");
+    std::vector<LogRecord> log = ReadLog(logPath_);
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back().url, "http://ads.example.com/short.html");
     EXPECT_LT(log.size(), full * 95 / 100) << "trimmed";
@@ -691,7 +698,7 @@ popup http://ads.example.com/3.html
     std::string rules;
     for (int i = 0; i < 80000; ++i)
         rules += RuleBytes("site" + std::to_string(i) + ".example", 4);
-    testsupport::WriteFileBytes(folder_ + "QUELLOR.rul", rules);
+    testsupport::WriteFileBytes(rulePath_, rules);
     applied.Signal();
     EXPECT_EQ(
         Finish(browser, "retry"),
@@ -707,7 +714,7 @@ TEST_F(BrowserHelper, ReadsAtMostAHundredThousandRuleRecords)
     StartQuellor();
     SetDword("DefaultNoPopups", 0);
     Touch();
-    WriteSparse(folder_ + "QUELLOR.rul", 100001 * 257,
+    WriteSparse(rulePath_, 100001 * 257,
                 {{99999 * 257, RuleBytes("last.example", 4)},
                  {100000 * 257, RuleBytes("past.example", 4)}});
     EXPECT_EQ(Browse("popup http://last.example/\npopup http://past.example/\n"),

@@ -202,7 +202,12 @@ TEST_F(KillReport, AKillFlashesQuellorsTrayIconAndIsLoggedAndCounted)
     EXPECT_EQ(GetDword("KillsToDate"), 1u);
     EXPECT_EQ(GetDword("KillsToday"), 1u);
     EXPECT_EQ(GetDate("KillDate"), Today());
-    std::string log = testsupport::ReadFileBytes(folder + "QUELLOR.log");
+    char logPath[MAX_PATH] = {};
+    DWORD size = sizeof logPath;
+    ASSERT_EQ(
+        RegGetValueA(HKEY_CURRENT_USER, kKey, "LogFile", RRF_RT_REG_SZ, nullptr, logPath, &size),
+        ERROR_SUCCESS);
+    std::string log = testsupport::ReadFileBytes(logPath);
     ASSERT_EQ(log.size(), 520u);
     EXPECT_EQ(UrlOf(log, 0), "http://ads.example.com/one.html");
     End(quellor, main);
