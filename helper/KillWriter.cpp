@@ -1,8 +1,5 @@
 #include "helper/KillWriter.h"
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <mutex>
 
@@ -28,36 +25,47 @@ history::TKillRecording RecordingForThisProcess()
     return {};
 }
 
+// The browser's thread only queues and sets an event, which never waits on the writer.
 class TKillWriter {
   public:
+    TKillWriter()
+        : work_(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+          idle_(CreateEventA(nullptr, TRUE, TRUE, nullptr))
+    {
+    }
+
     bool Queue(TPendingKill&& kill)
     {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             queue_.push_back(std::move(kill));
+            ResetEvent(idle_.get());
             closing_ = false;
-            if (!running_) {
-                Start();
-                return true;
-            }
+            if (!running_) Start();
         }
-        changed_.notify_all();
+        SetEvent(work_.get());
         return true;
     }
 
     bool Drain(DWORD timeoutMs)
     {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (!running_ && !queue_.empty()) Start();
-        bool drained = !running_ ? queue_.empty()
-                                 : changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                                     [&] { return queue_.empty() && !writing_; });
-        closing_ = true; // the last window is gone: no need to linger
-        changed_.notify_all();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!running_ && !queue_.empty()) Start();
+            if (!running_) return queue_.empty();
+        }
+        bool drained = WaitForSingleObject(idle_.get(), timeoutMs) == WAIT_OBJECT_0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true; // the last window is gone: no need to linger
+        }
+        SetEvent(work_.get());
         return drained;
     }
 
-    // The thread's life; it ends when no kill came for a while.
+  private:
+    // The thread's life; it ends when no kill came for a while, or at once when idle after
+    // the last window closed.
     void Run()
     {
         win::Kernel lock = history::CreateWriterMutex();
@@ -65,49 +73,50 @@ class TKillWriter {
         std::unique_lock<std::mutex> guard(mutex_);
         for (;;) {
             if (queue_.empty()) {
-                changed_.wait_for(guard, std::chrono::milliseconds(kLingerMs),
-                                  [&] { return !queue_.empty() || closing_; });
-                if (queue_.empty()) break;
+                if (closing_) break;
+                guard.unlock();
+                bool woken = WaitForSingleObject(work_.get(), kLingerMs) == WAIT_OBJECT_0;
                 // Woken by a kill: the browser's thread is still in its event; let it finish
                 // before the files are touched.
-                guard.unlock();
-                Sleep(kSettleMs);
+                if (woken) Sleep(kSettleMs);
                 guard.lock();
+                if (queue_.empty() && (!woken || closing_)) break;
+                continue;
             }
             TPendingKill kill = std::move(queue_.front());
             queue_.pop_front();
-            writing_ = true;
             guard.unlock();
-            try {
-                history::TKillRecording first = how;
-                first.notify = false;
-                history::RecordKill(lock.get(), kill.entry, kill.logPath, kill.maxLogSizeKb, first);
-                // The counters changed the settings key: its view is read again here, not on
-                // the browser's thread at its next event.
-                THelperCache::Instance().Fresh(false);
-                if (how.notify) history::NotifyTrayProgram(how.notifyParam);
-            } catch (...) {
-                // out of memory: this record is lost, the next ones are not
-            }
+            Record(lock.get(), kill, how);
             guard.lock();
-            writing_ = false;
-            if (queue_.empty()) changed_.notify_all();
+            if (queue_.empty()) SetEvent(idle_.get());
         }
         running_ = false;
-        changed_.notify_all();
     }
 
-  private:
+    static void Record(HANDLE lock, const TPendingKill& kill, const history::TKillRecording& how)
+    {
+        try {
+            history::TKillRecording first = how;
+            first.notify = false;
+            history::RecordKill(lock, kill.entry, kill.logPath, kill.maxLogSizeKb, first);
+            // The counters changed the settings key: its view is read again here, not on
+            // the browser's thread at its next event.
+            THelperCache::Instance().Fresh(false);
+            if (how.notify) history::NotifyTrayProgram(how.notifyParam);
+        } catch (...) {
+            // out of memory: this record is lost, the next ones are not
+        }
+    }
+
     static DWORD WINAPI Main(void* module)
     {
         TKillWriter& writer = Instance();
         try {
             writer.Run();
         } catch (...) {
-            // The queue stays for the next writer; waiters are let go.
-            writer.writing_ = false;
+            // The queue stays for the next writer.
+            std::lock_guard<std::mutex> lock(writer.mutex_);
             writer.running_ = false;
-            writer.changed_.notify_all();
         }
         // The module reference taken for us at the start keeps the code here until the end.
         --g_writers;
@@ -119,7 +128,8 @@ class TKillWriter {
     void Start()
     {
         HMODULE module = nullptr;
-        if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+        if (!work_ || !idle_ ||
+            !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                                 reinterpret_cast<LPCSTR>(&TKillWriter::Main), &module))
             return;
         ++g_writers;
@@ -141,10 +151,10 @@ class TKillWriter {
 
   private:
     std::mutex mutex_;
-    std::condition_variable changed_;
     std::deque<TPendingKill> queue_;
-    std::atomic<bool> running_{false};
-    std::atomic<bool> writing_{false};
+    win::Kernel work_; // set for each kill queued
+    win::Kernel idle_; // set while nothing is queued or being written
+    bool running_ = false;
     bool closing_ = false;
 };
 
