@@ -14,8 +14,8 @@
 
 #include "helper/Events.h"
 #include "helper/HelperCache.h"
+#include "helper/KillWriter.h"
 #include "helper/Module.h"
-#include "history/LogWriter.h"
 #include "rules/RuleMatch.h"
 #include "settings/LocalTime.h"
 
@@ -25,14 +25,20 @@ namespace helper {
 
 namespace {
 
-// dwFlags of NewWindow3: the user chose "Open in New Window" or shift-clicked.
-constexpr long kUserRequested = 0x80;
+// dwFlags of NewWindow3 that make a window the user's own: "Open in New Window" or a
+// shift-click (NWMF_USERREQUESTED), or a pop-up let through from the information bar
+// (NWMF_USERALLOWED).
+constexpr long kUsersOwn = 0x80 | 0x100;
 // NewWindow2 and NewWindow3 for one window come back to back; a pair further apart than
 // this is two windows.
 constexpr DWORD kPairMs = 1000;
+// How long the last window's SetSite(nullptr) waits for the kills still to be recorded.
+constexpr DWORD kCloseDrainMs = 1000;
 // Every window of a browser process is of one browser version: what one window's browser
 // tells (or a NewWindow3 that arrives) holds for all.
 std::atomic<bool> g_sendsNewWindow3{false};
+// Helpers sited on a window in this process: when the last lets go, the browser is closing.
+std::atomic<long> g_sited{0};
 
 // Whether the browser fires NewWindow3 (with the pop-up's address and whether the user
 // asked for the window) after NewWindow2: its own type library says so.
@@ -50,6 +56,63 @@ bool OffersNewWindow3(IWebBrowser2* browser)
     LPOLESTR names[] = {name};
     MEMBERID id = 0;
     return SUCCEEDED(events->GetIDsOfNames(names, 1, &id)) && id == DISPID_NEWWINDOW3;
+}
+
+// The browser's top-level address: the page the user visits, whatever frame opened a window.
+std::string LocationUrl(IWebBrowser2* browser)
+{
+    BSTR url = nullptr;
+    std::string result;
+    if (SUCCEEDED(browser->get_LocationURL(&url)) && url) {
+        try {
+            result = Ansi(url, SysStringLen(url));
+        } catch (...) {
+            SysFreeString(url);
+            throw;
+        }
+    }
+    SysFreeString(url);
+    return result;
+}
+
+bool SameObject(IUnknown* a, IUnknown* b)
+{
+    ComPtr<IUnknown> first, second;
+    // Only IUnknown tells one object from another: each interface may be a pointer of its own.
+    return a && b && SUCCEEDED(a->QueryInterface(IID_PPV_ARGS(&first))) &&
+           SUCCEEDED(b->QueryInterface(IID_PPV_ARGS(&second))) &&
+           first.Get() == second.Get(); // MinGW's ComPtr == is not
+}
+
+// The eight options: modes off and bars shown where the settings say so. An option that is
+// off is never touched, and a property already right is not set again.
+void ApplyOptions(IWebBrowser2* browser, const TQuellorSettings& s)
+{
+    VARIANT_BOOL on = VARIANT_FALSE;
+    if (s.DisableTheater && SUCCEEDED(browser->get_TheaterMode(&on)) && on)
+        browser->put_TheaterMode(VARIANT_FALSE);
+    on = VARIANT_FALSE;
+    if (s.DisableFullScreen && SUCCEEDED(browser->get_FullScreen(&on)) && on)
+        browser->put_FullScreen(VARIANT_FALSE);
+    on = VARIANT_TRUE;
+    if (s.SilentMode && SUCCEEDED(browser->get_Silent(&on)) && !on)
+        browser->put_Silent(VARIANT_TRUE);
+    // Not every browser reports whether the window can be resized: then it is said anyway.
+    on = VARIANT_FALSE;
+    if (s.AlwaysAllowRezize && (FAILED(browser->get_Resizable(&on)) || !on))
+        browser->put_Resizable(VARIANT_TRUE);
+    int toolBar = 1;
+    if (s.AlwaysShowToolBar && SUCCEEDED(browser->get_ToolBar(&toolBar)) && !toolBar)
+        browser->put_ToolBar(TRUE);
+    on = VARIANT_TRUE;
+    if (s.AlwaysShowStatusBar && SUCCEEDED(browser->get_StatusBar(&on)) && !on)
+        browser->put_StatusBar(VARIANT_TRUE);
+    on = VARIANT_TRUE;
+    if (s.AlwaysShowAddressBar && SUCCEEDED(browser->get_AddressBar(&on)) && !on)
+        browser->put_AddressBar(VARIANT_TRUE);
+    on = VARIANT_TRUE;
+    if (s.AlwaysShowMenuBar && SUCCEEDED(browser->get_MenuBar(&on)) && !on)
+        browser->put_MenuBar(VARIANT_TRUE);
 }
 
 class TBrowserHelper final : public IObjectWithSite, public IDispatch {
@@ -79,8 +142,10 @@ class TBrowserHelper final : public IObjectWithSite, public IDispatch {
     // IObjectWithSite
     HRESULT STDMETHODCALLTYPE SetSite(IUnknown* site) noexcept override
     {
+        // Kept alive through the call, whatever the browser does to us inside it.
+        ComPtr<IObjectWithSite> self(this);
         try {
-            Disconnect();
+            if (Disconnect() && !site) DrainKills(kCloseDrainMs);
             if (!site) return S_OK;
             ComPtr<IWebBrowser2> browser;
             HRESULT hr = site->QueryInterface(IID_PPV_ARGS(&browser));
@@ -95,10 +160,14 @@ class TBrowserHelper final : public IObjectWithSite, public IDispatch {
             hr = point->Advise(static_cast<IDispatch*>(this), &cookie);
             if (FAILED(hr)) return hr;
             if (!g_sendsNewWindow3 && OffersNewWindow3(browser.Get())) g_sendsNewWindow3 = true;
-            browser_ = std::move(browser);
+            browser_ = browser;
             point_ = std::move(point);
             cookie_ = cookie;
-            if (auto state = THelperCache::Instance().Fresh()) ApplySilent(*state);
+            sited_ = true;
+            ++g_sited;
+            // A window may open with its bars already hidden (window.open's features).
+            if (auto state = THelperCache::Instance().Fresh(false))
+                ApplyOptions(browser.Get(), state->settings);
             return S_OK;
         } catch (...) {
             Disconnect();
@@ -133,22 +202,24 @@ class TBrowserHelper final : public IObjectWithSite, public IDispatch {
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
                                      EXCEPINFO*, UINT*) noexcept override
     {
-        if (!browser_) return S_OK; // an event after SetSite(nullptr)
-        // Kept alive through the event, whatever the browser does to us inside it.
+        // Our own references, taken as the event arrives: a SetSite(nullptr) inside a call
+        // back into the browser cannot pull either away from under the handler.
         ComPtr<IDispatch> self(this);
+        ComPtr<IWebBrowser2> browser = browser_;
+        if (!browser) return S_OK; // an event after SetSite(nullptr)
         try {
             switch (id) {
             case DISPID_NEWWINDOW2:
-                OnNewWindow(2, params);
+                OnNewWindow(browser.Get(), 2, params);
                 break;
             case DISPID_NEWWINDOW3:
-                OnNewWindow(3, params);
+                OnNewWindow(browser.Get(), 3, params);
                 break;
             case DISPID_BEFORENAVIGATE2:
-                OnBeforeNavigate(params);
+                OnBeforeNavigate(browser.Get(), params);
                 break;
             case DISPID_DOCUMENTCOMPLETE:
-                OnDocumentComplete();
+                OnDocumentComplete(browser.Get(), params);
                 break;
             case DISPID_ONTHEATERMODE:
             case DISPID_ONFULLSCREEN:
@@ -157,7 +228,7 @@ class TBrowserHelper final : public IObjectWithSite, public IDispatch {
             case DISPID_ONSTATUSBAR:
             case DISPID_ONADDRESSBAR:
             case DISPID_ONMENUBAR:
-                OnOption(id, params);
+                OnOption(browser.Get(), id, params);
                 break;
             default:
                 return DISP_E_MEMBERNOTFOUND;
@@ -169,40 +240,35 @@ class TBrowserHelper final : public IObjectWithSite, public IDispatch {
     }
 
   private:
-    ~TBrowserHelper() = default;
+    ~TBrowserHelper()
+    {
+        if (sited_) --g_sited;
+    }
 
-    void Disconnect() noexcept
+    // True when this was the last helper of the process sited on a window.
+    bool Disconnect() noexcept
     {
         if (point_) point_->Unadvise(cookie_);
         point_.Reset();
         browser_.Reset();
         cookie_ = 0;
         pending_.reset();
+        bool last = sited_ && --g_sited == 0;
+        sited_ = false;
+        return last;
     }
 
-    static std::shared_ptr<const THelperState> State() { return THelperCache::Instance().Fresh(); }
-
-    std::string LocationUrl()
-    {
-        BSTR url = nullptr;
-        std::string result;
-        if (SUCCEEDED(browser_->get_LocationURL(&url)) && url)
-            result = Ansi(url, SysStringLen(url));
-        SysFreeString(url);
-        return result;
-    }
-
-    // One judgement per new window, whether the browser sends NewWindow2, NewWindow3 or both
-    // (in either order): the second of a pair takes the first's verdict.
-    void OnNewWindow(int kind, DISPPARAMS* params)
+    // One judgement per new window, whether the browser sends NewWindow2, NewWindow3 or both.
+    void OnNewWindow(IWebBrowser2* browser, int kind, DISPPARAMS* params)
     {
         const UINT count = kind == 3 ? 5 : 2;
         VARIANT_BOOL* cancel = CancelOf(Arg(params, 1, count));
         if (!cancel) return;
         DWORD now = GetTickCount();
-        // The second event of a pair follows the first at once; after it the pair is done,
-        // so the next event starts a new window.
-        bool second = pending_ && pending_->kind != kind && now - pending_->tick < kPairMs;
+        // A NewWindow3 right after its NewWindow2 completes the pair. A NewWindow2 is never
+        // taken for the end of a pair: after a NewWindow3 alone it is the next window's.
+        bool second =
+            kind == 3 && pending_ && pending_->kind == 2 && now - pending_->tick < kPairMs;
         std::optional<Pending> first = pending_;
         pending_.reset();
         if (kind == 3) g_sendsNewWindow3 = true;
@@ -210,122 +276,121 @@ class TBrowserHelper final : public IObjectWithSite, public IDispatch {
             if (first->kill) *cancel = VARIANT_TRUE;
             return;
         }
-        if (!second && kind == 2 && g_sendsNewWindow3) {
-            // NewWindow3 follows with both addresses and the user's part: judge that one.
+        if (kind == 2 && g_sendsNewWindow3) {
+            // NewWindow3 follows with the pop-up's address and the user's part: judge that one.
             pending_ = Pending{kind, false, false, now};
             return;
         }
 
+        bool usersOwn = false;
+        long flags = 0;
+        if (kind == 3 && IntOf(Arg(params, 2, count), flags)) usersOwn = (flags & kUsersOwn) != 0;
+        auto state = THelperCache::Instance().Fresh(true);
         std::string opening, popup;
-        bool userRequested = false;
-        if (kind == 3) {
-            long flags = 0;
-            if (IntOf(Arg(params, 2, count), flags)) userRequested = (flags & kUserRequested) != 0;
-            UINT length = 0;
-            const wchar_t* text = TextOf(Arg(params, 3, count), length);
-            opening = Ansi(text, length);
-            text = TextOf(Arg(params, 4, count), length);
-            popup = Ansi(text, length);
-        } else {
-            opening = LocationUrl();
+        bool kill;
+        try {
+            // "While visiting" is the page in the browser's address bar: a frame's document
+            // (NewWindow3's URL context) is an advert server or a widget, not the site.
+            opening = LocationUrl(browser);
+            if (kind == 3) {
+                UINT length = 0;
+                const wchar_t* text = TextOf(Arg(params, 4, count), length);
+                popup = Ansi(text, length);
+            }
+            kill = Judge(state.get(), opening, popup, usersOwn);
+        } catch (...) {
+            // Out of memory before the addresses could be read: the default decides.
+            kill = Judge(state.get(), {}, {}, usersOwn, false);
         }
-        bool kill = Judge(opening, popup, userRequested);
+        // The verdict first; what follows can fail only on its own.
         if (kill) *cancel = VARIANT_TRUE;
-        if (!second) pending_ = Pending{kind, true, kill, now};
+        // A browser not yet known to send NewWindow3 may still send it after this one.
+        if (kind == 2) pending_ = Pending{kind, true, kill, now};
+        if (kill && state) {
+            try {
+                QueueKill({{NowAsOleDate(), CutAnsi(popup, 255), CutAnsi(opening, 255)},
+                           state->settings.LogFile,
+                           state->settings.MaxLogSize});
+            } catch (...) {
+                // out of memory: the window is closed all the same
+            }
+        }
     }
 
-    bool Judge(const std::string& opening, const std::string& popup, bool userRequested)
+    static bool Judge(const THelperState* state, const std::string& opening,
+                      const std::string& popup, bool usersOwn, bool withRules = true)
     {
-        auto state = State();
-        if (!state) return false;
+        const rules::TRuleSet noRules; // empty: no allocation
+        rules::TPopupPolicy policy = state ? state->policy : rules::TPopupPolicy{};
+        const rules::TRuleSet& ruleSet = state && withRules ? *state->rules : noRules;
         rules::TPopupRequest request;
         request.openingPage = opening;
         request.popupUrl = popup;
-        request.userRequested = userRequested;
-        rules::TVerdict verdict = rules::JudgePopup(request, state->policy, state->rules);
+        request.userRequested = usersOwn;
+        rules::TVerdict verdict = rules::JudgePopup(request, policy, ruleSet);
         // CTRL comes first in the order, but asking for the key's state costs the browser a
         // round trip: only a kill can be overruled by it.
-        if (verdict.kill && state->policy.ignoreWhenCtrlKey &&
-            (GetAsyncKeyState(VK_CONTROL) & 0x8000)) {
+        if (verdict.kill && policy.ignoreWhenCtrlKey && (GetAsyncKeyState(VK_CONTROL) & 0x8000)) {
             request.ctrlDown = true;
-            verdict = rules::JudgePopup(request, state->policy, state->rules);
-        }
-        if (verdict.kill) {
-            history::TLogEntry entry{NowAsOleDate(), CutAnsi(popup, 255), CutAnsi(opening, 255)};
-            history::ReportKill(entry, state->settings.LogFile, state->settings.MaxLogSize);
+            verdict = rules::JudgePopup(request, policy, ruleSet);
         }
         return verdict.kill;
     }
 
     // Advert frames inside a page; the page itself is never cancelled here.
-    void OnBeforeNavigate(DISPPARAMS* params)
+    void OnBeforeNavigate(IWebBrowser2* browser, DISPPARAMS* params)
     {
         const UINT count = 7;
         VARIANT_BOOL* cancel = CancelOf(Arg(params, 6, count));
         IUnknown* target = ObjectOf(Arg(params, 0, count));
         if (!cancel || !target) return;
-        auto state = State();
-        if (!state || !state->settings.BlockAds) return;
-        ComPtr<IUnknown> frame, top;
-        if (FAILED(target->QueryInterface(IID_PPV_ARGS(&frame))) || FAILED(browser_.As(&top)) ||
-            frame.Get() == top.Get()) // MinGW's ComPtr == is not
-            return;
+        auto state = THelperCache::Instance().Fresh(false);
+        if (!state || !state->settings.BlockAds || SameObject(target, browser)) return;
         UINT length = 0;
         const wchar_t* url = TextOf(Arg(params, 1, count), length);
         if (url && rules::IsAdvertAddress(Ansi(url, length))) *cancel = VARIANT_TRUE;
     }
 
-    void OnDocumentComplete()
+    // The page has loaded: the options again, as it may have changed the window on its way.
+    // A frame's document completes too; only the page's own counts.
+    void OnDocumentComplete(IWebBrowser2* browser, DISPPARAMS* params)
     {
-        auto state = State();
-        if (!state) return;
-        const TQuellorSettings& s = state->settings;
-        VARIANT_BOOL on = VARIANT_FALSE;
-        if (s.DisableTheater && SUCCEEDED(browser_->get_TheaterMode(&on)) && on)
-            browser_->put_TheaterMode(VARIANT_FALSE);
-        on = VARIANT_FALSE;
-        if (s.DisableFullScreen && SUCCEEDED(browser_->get_FullScreen(&on)) && on)
-            browser_->put_FullScreen(VARIANT_FALSE);
-        ApplySilent(*state);
-    }
-
-    void ApplySilent(const THelperState& state)
-    {
-        VARIANT_BOOL silent = VARIANT_FALSE;
-        if (state.settings.SilentMode && SUCCEEDED(browser_->get_Silent(&silent)) && !silent)
-            browser_->put_Silent(VARIANT_TRUE);
+        IUnknown* target = ObjectOf(Arg(params, 0, 2));
+        if (target && !SameObject(target, browser)) return;
+        if (auto state = THelperCache::Instance().Fresh(false))
+            ApplyOptions(browser, state->settings);
     }
 
     // The page turned a mode on or a bar off: put it back when the settings say so. An
     // option that is off is never touched.
-    void OnOption(DISPID id, DISPPARAMS* params)
+    void OnOption(IWebBrowser2* browser, DISPID id, DISPPARAMS* params)
     {
         bool value = false;
         if (!BoolOf(Arg(params, 0, 1), value)) return;
-        auto state = State();
+        auto state = THelperCache::Instance().Fresh(false);
         if (!state) return;
         const TQuellorSettings& s = state->settings;
         switch (id) {
         case DISPID_ONTHEATERMODE:
-            if (value && s.DisableTheater) browser_->put_TheaterMode(VARIANT_FALSE);
+            if (value && s.DisableTheater) browser->put_TheaterMode(VARIANT_FALSE);
             break;
         case DISPID_ONFULLSCREEN:
-            if (value && s.DisableFullScreen) browser_->put_FullScreen(VARIANT_FALSE);
+            if (value && s.DisableFullScreen) browser->put_FullScreen(VARIANT_FALSE);
             break;
         case DISPID_WINDOWSETRESIZABLE:
-            if (!value && s.AlwaysAllowRezize) browser_->put_Resizable(VARIANT_TRUE);
+            if (!value && s.AlwaysAllowRezize) browser->put_Resizable(VARIANT_TRUE);
             break;
         case DISPID_ONTOOLBAR:
-            if (!value && s.AlwaysShowToolBar) browser_->put_ToolBar(TRUE);
+            if (!value && s.AlwaysShowToolBar) browser->put_ToolBar(TRUE);
             break;
         case DISPID_ONSTATUSBAR:
-            if (!value && s.AlwaysShowStatusBar) browser_->put_StatusBar(VARIANT_TRUE);
+            if (!value && s.AlwaysShowStatusBar) browser->put_StatusBar(VARIANT_TRUE);
             break;
         case DISPID_ONADDRESSBAR:
-            if (!value && s.AlwaysShowAddressBar) browser_->put_AddressBar(VARIANT_TRUE);
+            if (!value && s.AlwaysShowAddressBar) browser->put_AddressBar(VARIANT_TRUE);
             break;
         case DISPID_ONMENUBAR:
-            if (!value && s.AlwaysShowMenuBar) browser_->put_MenuBar(VARIANT_TRUE);
+            if (!value && s.AlwaysShowMenuBar) browser->put_MenuBar(VARIANT_TRUE);
             break;
         default:
             break;
@@ -344,6 +409,7 @@ class TBrowserHelper final : public IObjectWithSite, public IDispatch {
     ComPtr<IWebBrowser2> browser_;
     ComPtr<IConnectionPoint> point_;
     DWORD cookie_ = 0;
+    bool sited_ = false;
     std::optional<Pending> pending_;
 };
 

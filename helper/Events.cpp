@@ -10,7 +10,7 @@ const VARIANT* Arg(const DISPPARAMS* params, UINT index, UINT count)
 
 VARIANT_BOOL* CancelOf(const VARIANT* arg)
 {
-    return arg && arg->vt == (VT_BYREF | VT_BOOL) ? arg->pboolVal : nullptr;
+    return arg && arg->vt == (VT_BYREF | VT_BOOL) && arg->pboolVal ? arg->pboolVal : nullptr;
 }
 
 bool BoolOf(const VARIANT* arg, bool& value)
@@ -82,11 +82,14 @@ IUnknown* ObjectOf(const VARIANT* arg)
 std::string Ansi(const wchar_t* text, UINT length)
 {
     if (!text || length == 0) return {};
-    int size = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr,
-                                   nullptr);
+    // No best fit: a character the code page lacks must not become a look-alike that
+    // matches a rule meant for another site; it becomes the default character.
+    const DWORD flags = WC_NO_BEST_FIT_CHARS;
+    int size = WideCharToMultiByte(CP_ACP, flags, text, static_cast<int>(length), nullptr, 0,
+                                   nullptr, nullptr);
     if (size <= 0) return {};
     std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), result.data(), size, nullptr,
+    WideCharToMultiByte(CP_ACP, flags, text, static_cast<int>(length), result.data(), size, nullptr,
                         nullptr);
     return result;
 }

@@ -1,8 +1,11 @@
 #include "helper/HelperCache.h"
 
+#include <chrono>
 #include <cstring>
-#include <mutex>
+#include <new>
+#include <stdexcept>
 
+#include "helper/Module.h"
 #include "helper_contract/HelperContract.h"
 #include "rules/RuleFile.h"
 
@@ -10,11 +13,10 @@ namespace helper {
 
 namespace {
 
-std::mutex& CacheMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
+// After a view could not be built, the last one serves this long before the next try.
+constexpr DWORD kRetryMs = 1000;
+// The first view of a process is waited for at most this long by the other threads.
+constexpr auto kFirstViewWait = std::chrono::seconds(5);
 
 // LastChange is compared bit for bit: any save makes a new one.
 bool Same(const std::optional<double>& a, const std::optional<double>& b)
@@ -23,88 +25,137 @@ bool Same(const std::optional<double>& a, const std::optional<double>& b)
     return !a || std::memcmp(&*a, &*b, sizeof(double)) == 0;
 }
 
+// The next view from the current one: the settings read again when stale, the rules when
+// wanted and out of date. Nothing when nothing changed; throws when a part that changed
+// cannot be read (out of memory, a rule file held without shared reading).
+std::shared_ptr<THelperState> Build(const THelperState& current, std::uint64_t changes,
+                                    bool withRules)
+{
+    std::shared_ptr<THelperState> next;
+    if (current.settingsSeen != changes) {
+        next = std::make_shared<THelperState>(current);
+        win::RegKey key;
+        next->marks = TQuellorSettings::ReadChangeMarks(key);
+        TQuellorSettings settings(false);
+        if (!settings.LoadTolerant()) throw std::bad_alloc();
+        next->settings = std::move(settings);
+        next->policy = {next->settings.DefaultNoPopups, next->settings.IgnoreWhenCtrlKey};
+        next->settingsSeen = changes;
+    }
+    if (!withRules) return next;
+
+    const THelperState& now = next ? *next : current;
+    const std::string& path = now.settings.RuleFile;
+    win::FileStamp stamp = path.empty() ? win::FileStamp{} : win::StampOf(path);
+    // An apply writes LastChange before the rule file, so a new LastChange reads the rules
+    // again too: a same-size rewrite within the file system's time resolution (two seconds
+    // on FAT) would show no other sign.
+    if (now.rulesRead && path == now.rulesPath && stamp == now.rulesStamp &&
+        Same(now.marks.lastChange, now.rulesLastChange))
+        return next;
+
+    std::shared_ptr<const rules::TRuleSet> ruleSet;
+    if (!stamp.exists) {
+        ruleSet = std::make_shared<const rules::TRuleSet>();
+    } else {
+        auto read = rules::ReadRuleFile(path, kMaxHelperRules);
+        if (!read) throw std::runtime_error("the rule file cannot be read");
+        ruleSet = std::make_shared<const rules::TRuleSet>(std::move(*read));
+    }
+    if (!next) next = std::make_shared<THelperState>(current);
+    next->rules = std::move(ruleSet);
+    next->rulesRead = true;
+    next->rulesPath = path;
+    next->rulesStamp = stamp;
+    next->rulesLastChange = next->marks.lastChange;
+    return next;
+}
+
 } // namespace
 
 THelperCache::THelperCache() : keyChanged_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
 THelperCache& THelperCache::Instance()
 {
-    static THelperCache cache;
-    return cache;
+    return TLibraryObject<THelperCache>::Get();
 }
 
-std::shared_ptr<const THelperState> THelperCache::Fresh() noexcept
+// Called with the lock held. Watch first, read later: a change made while a view is being
+// read is not missed. The watch also ends, setting the event, when the thread that asked for
+// it ends.
+void THelperCache::NoticeChanges()
 {
-    try {
-        std::lock_guard<std::mutex> lock(CacheMutex());
-        if (!watching_ || WaitForSingleObject(keyChanged_.get(), 0) != WAIT_TIMEOUT) {
-            // Watch first, read second: a change made while we read is not missed. The
-            // watch also ends, setting the event, when the thread that asked for it ends.
-            if (!key_)
-                RegOpenKeyExA(HKEY_CURRENT_USER, contract::kSettingsKey, 0, KEY_READ, key_.put());
-            watching_ = key_ && keyChanged_ &&
-                        RegNotifyChangeKeyValue(key_.get(), FALSE,
-                                                REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
-                                                keyChanged_.get(), TRUE) == ERROR_SUCCESS;
-            marks_ = TQuellorSettings::ReadChangeMarks(key_);
+    if (watching_ && WaitForSingleObject(keyChanged_.get(), 0) == WAIT_TIMEOUT) return;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!watchKey_)
+            RegOpenKeyExA(HKEY_CURRENT_USER, contract::kSettingsKey, 0, KEY_READ, watchKey_.put());
+        watching_ = watchKey_ && keyChanged_ &&
+                    RegNotifyChangeKeyValue(watchKey_.get(), FALSE,
+                                            REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                            keyChanged_.get(), TRUE) == ERROR_SUCCESS;
+        if (watching_ || !watchKey_) break;
+        watchKey_.reset(); // deleted (and perhaps made anew) since it was opened
+    }
+    // No key: the defaults, read once until it appears.
+    if (!watchKey_) {
+        if (keyMissingSeen_) return;
+        keyMissingSeen_ = true;
+    } else {
+        keyMissingSeen_ = false;
+    }
+    ++settingsChanges_;
+}
+
+std::shared_ptr<const THelperState> THelperCache::Refresh(bool withRules)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!state_) state_ = std::make_shared<const THelperState>();
+    NoticeChanges();
+    for (;;) {
+        std::shared_ptr<const THelperState> current = state_;
+        std::uint64_t changes = settingsChanges_;
+        if (current->settingsSeen == changes && !withRules) return current;
+        bool firstView = current->settingsSeen == 0 || (withRules && !current->rulesRead);
+        if (loading_) {
+            // Another thread is reading: its view comes soon, and the last one serves until
+            // then. Only the first view of the process is waited for.
+            if (!firstView || !loaded_.wait_for(lock, kFirstViewWait, [&] { return !loading_; }))
+                return current;
+            continue;
         }
-        const TQuellorSettings::TChangeMarks& marks = marks_;
+        if (failed_ && GetTickCount() - failedAt_ < kRetryMs) return current;
+
+        loading_ = true;
+        lock.unlock();
         std::shared_ptr<THelperState> next;
-        auto changing = [&]() -> THelperState& {
-            if (!next)
-                next = state_ ? std::make_shared<THelperState>(*state_)
-                              : std::make_shared<THelperState>();
-            return *next;
-        };
-
-        bool settingsChanged = !state_ || !Same(marks.lastChange, lastChange_);
-        if (settingsChanged) {
-            THelperState& s = changing();
-            s.settings = TQuellorSettings(false);
-            s.settings.LoadTolerant();
-            s.policy = {s.settings.DefaultNoPopups, s.settings.IgnoreWhenCtrlKey};
-            lastChange_ = marks.lastChange;
+        bool built = false;
+        try {
+            next = Build(*current, changes, withRules);
+            built = true;
+        } catch (...) {
         }
-        // The paths are stored at every start of the tray program, without a LastChange.
-        if (state_ && (marks.logFile != state_->settings.LogFile ||
-                       marks.ruleFile != state_->settings.RuleFile)) {
-            changing().settings.LogFile = marks.logFile;
-            changing().settings.RuleFile = marks.ruleFile;
-        }
-
-        // An apply writes LastChange before the rule file, so a new LastChange reads the rules
-        // again too: a same-size rewrite within the file system's time resolution (two
-        // seconds on FAT) would show no other sign.
-        win::FileStamp stamp =
-            marks.ruleFile.empty() ? win::FileStamp{} : win::StampOf(marks.ruleFile);
-        if (!rulesRead_ || settingsChanged || marks.ruleFile != ruleFile_ ||
-            !(stamp == ruleStamp_)) {
-            if (!stamp.exists) {
-                changing().rules = rules::TRuleSet();
-                rulesRead_ = true;
-            } else if (auto read = rules::ReadRuleFile(marks.ruleFile)) {
-                changing().rules = rules::TRuleSet(std::move(*read));
-                rulesRead_ = true;
-            } else {
-                // Held by someone without shared reading: the last rules stay, and the
-                // next event tries again.
-                stamp = {};
-            }
-            ruleFile_ = marks.ruleFile;
-            ruleStamp_ = stamp;
-        }
+        lock.lock();
+        loading_ = false;
+        loaded_.notify_all();
+        failed_ = !built;
+        if (!built) failedAt_ = GetTickCount();
         if (next) state_ = std::move(next);
         return state_;
+    }
+}
+
+std::shared_ptr<const THelperState> THelperCache::Fresh(bool withRules) noexcept
+{
+    try {
+        return Refresh(withRules);
     } catch (...) {
-        // Out of memory: the last view, or the defaults.
-        std::lock_guard<std::mutex> lock(CacheMutex());
-        if (!state_) {
-            try {
-                state_ = std::make_shared<THelperState>();
-            } catch (...) {
-            }
+        // Out of memory before a view could be built: the last one, if any.
+        try {
+            std::lock_guard<std::mutex> lock(mutex_);
+            return state_;
+        } catch (...) {
+            return {};
         }
-        return state_;
     }
 }
 

@@ -1,8 +1,15 @@
 #pragma once
 // The settings and rules of one browser process, shared by the helpers of all its windows
-// and threads. Each event asks for a fresh view; the key is re-read only when LastChange
-// moved, the rule file only when its size or time of last write did.
+// and threads. Every change seen on the settings key's watch reads the settings again; the
+// rule file is read again when its path, size or time of last write changed, or LastChange
+// did. A new view is built apart, outside the lock, by one thread at a time, and swapped in
+// whole; meanwhile the other threads go on with the last one.
+#include <windows.h>
+
+#include <condition_variable>
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -12,10 +19,21 @@
 
 namespace helper {
 
+// The most rule records a browser process reads; the rest of a larger file is ignored.
+inline constexpr std::uint64_t kMaxHelperRules = 100'000;
+
 struct THelperState {
     TQuellorSettings settings{false};
-    rules::TRuleSet rules;
     rules::TPopupPolicy policy;
+    std::shared_ptr<const rules::TRuleSet> rules = std::make_shared<const rules::TRuleSet>();
+
+    // What each part was read from, to tell when it is out of date.
+    std::uint64_t settingsSeen = 0; // the key's changes taken in (see THelperCache)
+    TQuellorSettings::TChangeMarks marks;
+    bool rulesRead = false;
+    std::string rulesPath;
+    win::FileStamp rulesStamp;
+    std::optional<double> rulesLastChange;
 };
 
 class THelperCache {
@@ -23,22 +41,29 @@ class THelperCache {
     THelperCache();
     static THelperCache& Instance();
 
-    // The current view, checked against the registry and the rule file. Never fails: what
-    // cannot be read keeps its last value (or its default).
-    std::shared_ptr<const THelperState> Fresh() noexcept;
+    // The view for one event, brought up to date first; withRules for an event that judges a
+    // new window, the only one that needs the rules. Never fails: what cannot be read keeps
+    // its last value (or its default) and is tried again after a short pause. Empty only when
+    // not even the defaults could be had.
+    std::shared_ptr<const THelperState> Fresh(bool withRules) noexcept;
 
   private:
-    // The settings key, open between checks, and an event that the registry sets when a
-    // value of it changes: most events then cost no registry read at all.
-    win::RegKey key_;
+    std::shared_ptr<const THelperState> Refresh(bool withRules);
+    void NoticeChanges();
+
+    std::mutex mutex_;
+    std::condition_variable loaded_;
+    std::shared_ptr<const THelperState> state_;
+    bool loading_ = false;
+    bool failed_ = false;
+    DWORD failedAt_ = 0;
+    // The settings key, open for its watch: an event that the registry sets when a value of
+    // it changes, so that most events cost no registry read at all.
+    win::RegKey watchKey_;
     win::Kernel keyChanged_;
     bool watching_ = false;
-    TQuellorSettings::TChangeMarks marks_;
-    std::shared_ptr<const THelperState> state_;
-    std::optional<double> lastChange_;
-    std::string ruleFile_;
-    win::FileStamp ruleStamp_;
-    bool rulesRead_ = false;
+    bool keyMissingSeen_ = false;
+    std::uint64_t settingsChanges_ = 0; // changes seen on the watch
 };
 
 } // namespace helper

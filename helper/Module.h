@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <new>
 
 namespace helper {
 
@@ -11,10 +12,44 @@ extern HINSTANCE g_module;
 // Live objects (helpers and class factories) and LockServer locks of this process.
 extern std::atomic<long> g_objects;
 extern std::atomic<long> g_locks;
+// Threads of the library's own that are running: it must not be unloaded under them.
+extern std::atomic<long> g_writers;
 
 // {2E6E1467-2E6F-424F-B42D-CB3B6995A0A3}
 inline constexpr CLSID kHelperClsid = {
     0x2e6e1467, 0x2e6f, 0x424f, {0xb4, 0x2d, 0xcb, 0x3b, 0x69, 0x95, 0xa0, 0xa3}};
+
+// A process-wide object of the library (the settings cache, the writer), made on first use.
+// The runtime never destroys it at the process's end: threads the system stopped then may
+// have left its locks and waits behind, and a destructor waiting on them would hang the
+// browser on its way out. When the library is unloaded while the process goes on (COM does
+// so only when no object and no writer thread is left), DllMain destroys it.
+template <typename T> class TLibraryObject {
+  public:
+    static T& Get()
+    {
+        static T* object = Make();
+        return *object;
+    }
+    static void DestroyAtUnload() noexcept
+    {
+        if (made_) reinterpret_cast<T*>(storage_)->~T();
+        made_ = false;
+    }
+
+  private:
+    static T* Make()
+    {
+        T* object = ::new (static_cast<void*>(storage_)) T();
+        made_ = true;
+        return object;
+    }
+    alignas(T) static inline unsigned char storage_[sizeof(T)];
+    static inline bool made_ = false;
+};
+
+// Destroys the library's process-wide objects; DllMain only, on unload.
+void DestroyLibraryObjects() noexcept;
 
 // Counts one live object for as long as it lives.
 struct ObjectCount {

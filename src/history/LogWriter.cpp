@@ -16,28 +16,29 @@ namespace {
 
 // One name for every browser process of the session.
 constexpr char kWriterMutex[] = "Local\\Quellor.LogWriter";
-// Long enough for a trim of the largest log; a writer stuck longer is not waited for.
-constexpr DWORD kLockTimeoutMs = 3000;
+// Records moved at a time when the log is trimmed: a full log of 10,000 KB needs no 9 MB
+// buffer inside a browser whose address space may be short of one.
+constexpr uint64_t kRecordsPerMove = 63;
 
 class WriterLock {
   public:
-    WriterLock() noexcept : mutex_(CreateMutexA(nullptr, FALSE, kWriterMutex))
+    explicit WriterLock(HANDLE mutex) noexcept : mutex_(mutex)
     {
         if (!mutex_) return;
         // An abandoned mutex is ours all the same: a torn record is overwritten below.
-        DWORD wait = WaitForSingleObject(mutex_.get(), kLockTimeoutMs);
+        DWORD wait = WaitForSingleObject(mutex_, INFINITE);
         held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
     }
     ~WriterLock()
     {
-        if (held_) ReleaseMutex(mutex_.get());
+        if (held_) ReleaseMutex(mutex_);
     }
     WriterLock(const WriterLock&) = delete;
     WriterLock& operator=(const WriterLock&) = delete;
     bool Held() const { return held_; }
 
   private:
-    win::Kernel mutex_;
+    HANDLE mutex_;
     bool held_ = false;
 };
 
@@ -115,10 +116,14 @@ bool AppendLogRecord(const std::string& path, int32_t maxLogSizeKb, const TLogEn
     uint64_t end = records * kLogEntrySize; // a torn record after it is overwritten
     if (records + 1 > room) {
         uint64_t keep = RecordsKeptOnTrim(maxLogSizeKb, records);
-        if (keep > 0) {
-            std::vector<unsigned char> kept(static_cast<size_t>(keep * kLogEntrySize));
-            if (!ReadAt(file.get(), (records - keep) * kLogEntrySize, kept.data(), kept.size()) ||
-                !WriteAt(file.get(), 0, kept.data(), kept.size()))
+        // Forward, piece by piece: each piece is read before anything after it is written.
+        std::vector<unsigned char> piece(static_cast<size_t>(kRecordsPerMove * kLogEntrySize));
+        for (uint64_t moved = 0; moved < keep; moved += kRecordsPerMove) {
+            size_t bytes =
+                static_cast<size_t>(std::min(kRecordsPerMove, keep - moved) * kLogEntrySize);
+            if (!ReadAt(file.get(), (records - keep + moved) * kLogEntrySize, piece.data(),
+                        bytes) ||
+                !WriteAt(file.get(), moved * kLogEntrySize, piece.data(), bytes))
                 return false;
         }
         end = keep * kLogEntrySize;
@@ -152,31 +157,44 @@ bool RaiseKillCounters(double now)
            set(contract::kKillDate, REG_BINARY, &today, sizeof today);
 }
 
-int NotifyTrayProgram()
+int NotifyTrayProgram(WPARAM wParam)
 {
     UINT message = RegisterWindowMessageA(contract::kKillMessageName);
     int told = 0;
     HWND window = nullptr;
     while ((window = FindWindowExA(nullptr, window, contract::kMainWindowClass,
                                    contract::kMainWindowCaption)) != nullptr)
-        if (PostMessageA(window, message, 0, 0)) ++told;
+        if (PostMessageA(window, message, wParam, 0)) ++told;
     return told;
 }
 
-TKillReport ReportKill(const TLogEntry& entry, const std::string& logPath, int32_t maxLogSizeKb)
+win::Kernel CreateWriterMutex()
+{
+    return win::Kernel(CreateMutexA(nullptr, FALSE, kWriterMutex));
+}
+
+TKillReport RecordKill(HANDLE writersLock, const TLogEntry& entry, const std::string& logPath,
+                       int32_t maxLogSizeKb, const TKillRecording& how)
 {
     TKillReport report;
     {
-        WriterLock lock;
-        // Without the lock nothing is written: a torn log is worse than a missing record.
+        WriterLock lock(writersLock);
         report.lockHeld = lock.Held();
         if (lock.Held()) {
-            report.logged = !logPath.empty() && AppendLogRecord(logPath, maxLogSizeKb, entry);
-            report.counted = RaiseKillCounters(entry.Time);
+            report.logged = how.appendToLog && !logPath.empty() &&
+                            AppendLogRecord(logPath, maxLogSizeKb, entry);
+            report.counted = how.raiseCounters && RaiseKillCounters(entry.Time);
         }
     }
-    report.notified = NotifyTrayProgram();
+    if (how.notify) report.notified = NotifyTrayProgram(how.notifyParam);
     return report;
+}
+
+TKillReport ReportKill(const TLogEntry& entry, const std::string& logPath, int32_t maxLogSizeKb,
+                       const TKillRecording& how)
+{
+    win::Kernel lock = CreateWriterMutex();
+    return RecordKill(lock.get(), entry, logPath, maxLogSizeKb, how);
 }
 
 } // namespace history

@@ -2,10 +2,13 @@
 // The browser helper's side of a closed pop-up window: one record appended to the history
 // log within MaxLogSize, the kill counters raised, the tray program told. Browser processes
 // write at once, so the log and the counters are changed only under a mutex of the session.
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 
 #include "history/LogEntry.h"
+#include "win/Handles.h"
 
 namespace history {
 
@@ -16,7 +19,8 @@ uint64_t RecordsKeptOnTrim(int32_t maxLogSizeKb, uint64_t records);
 
 // Appends the record to the log at path (created when missing), dropping the oldest whole
 // records in one batch when the file would pass maxLogSizeKb kilobytes; a torn record at the
-// end is overwritten. Reading and writing stay shared. False when the file could not be
+// end is overwritten. Reading and writing stay shared; the trim moves the kept records in
+// small pieces, so a full log costs no large buffer. False when the file could not be
 // written. The caller holds the writers' lock.
 bool AppendLogRecord(const std::string& path, int32_t maxLogSizeKb, const TLogEntry& entry);
 
@@ -24,9 +28,22 @@ bool AppendLogRecord(const std::string& path, int32_t maxLogSizeKb, const TLogEn
 // now's; KillDate set to today. A broken counter counts from 0. The caller holds the lock.
 bool RaiseKillCounters(double now);
 
-// Posts "WM_POPUP_KILLED" to every top-level window of the tray program (never sends: the
-// browser must not wait on it). Gives the number of windows told.
-int NotifyTrayProgram();
+// Posts "WM_POPUP_KILLED" with wParam to every top-level window of the tray program (never
+// sends: the browser must not wait on it). Gives the number of windows told.
+int NotifyTrayProgram(WPARAM wParam = 0);
+
+// The writers' lock, shared by every browser process of the session: made or opened here
+// and nowhere else. Empty when it can be neither.
+win::Kernel CreateWriterMutex();
+
+// What recording one closed pop-up window does: the one place a process's circumstances
+// (where it may write, whom it must ask) steer it.
+struct TKillRecording {
+    bool appendToLog = true;
+    bool raiseCounters = true;
+    bool notify = true;
+    WPARAM notifyParam = 0; // WM_POPUP_KILLED's wParam; 0: the kill is counted already
+};
 
 struct TKillReport {
     bool lockHeld = false;
@@ -35,8 +52,16 @@ struct TKillReport {
     int notified = 0;
 };
 
-// All three for one closed pop-up window. An empty log path writes no record; a log size of
-// 0 or less keeps no records (and empties the log).
-TKillReport ReportKill(const TLogEntry& entry, const std::string& logPath, int32_t maxLogSizeKb);
+// Records one closed pop-up window as how says, under writersLock, waiting for it as long as
+// it takes (an abandoned lock is taken over: a torn record is overwritten). Without a lock
+// nothing is written, as a torn log is worse than a missing record; the tray program is told
+// all the same. An empty log path writes no record; a log size of 0 or less keeps no
+// records (and empties the log).
+TKillReport RecordKill(HANDLE writersLock, const TLogEntry& entry, const std::string& logPath,
+                       int32_t maxLogSizeKb, const TKillRecording& how = {});
+
+// The same with a lock of its own, for a single kill.
+TKillReport ReportKill(const TLogEntry& entry, const std::string& logPath, int32_t maxLogSizeKb,
+                       const TKillRecording& how = {});
 
 } // namespace history

@@ -19,13 +19,17 @@ win::File OpenShared(const std::string& path, DWORD access, DWORD disposition, D
 }
 
 // One read for the whole file: a writer that grows or cuts it meanwhile gives us fewer
-// whole records, never a record out of step.
-std::optional<std::vector<TRule>> ReadRules(HANDLE file)
+// whole records, never a record out of step. A file of more than maxRecords records is
+// read up to there when cut is set, and not at all otherwise.
+std::optional<std::vector<TRule>> ReadRules(HANDLE file, uint64_t maxRecords, bool cut)
 {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file, &size)) return std::nullopt;
     uint64_t count = RuleCount(static_cast<uint64_t>(size.QuadPart));
-    if (count > 1'000'000) return std::nullopt; // no rule file of ours is that big
+    if (count > maxRecords) {
+        if (!cut) return std::nullopt;
+        count = maxRecords;
+    }
     std::vector<TRuleRecord> records(static_cast<size_t>(count));
     DWORD got = 0;
     if (count > 0 &&
@@ -67,11 +71,11 @@ bool IsReadOnly(const std::string& path)
 
 } // namespace
 
-std::optional<std::vector<TRule>> ReadRuleFile(const std::string& path)
+std::optional<std::vector<TRule>> ReadRuleFile(const std::string& path, uint64_t maxRecords)
 {
     win::File file = OpenShared(path, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
     if (!file) return std::nullopt;
-    return ReadRules(file.get());
+    return ReadRules(file.get(), maxRecords, true);
 }
 
 std::vector<TRule> LoadRuleFile(const std::string& path)
@@ -80,7 +84,7 @@ std::vector<TRule> LoadRuleFile(const std::string& path)
     if (!file)
         throw EQuellorError("Cannot open the rule file \"" + path +
                             "\" for reading: " + win::SystemErrorText(GetLastError()));
-    if (auto rules = ReadRules(file.get())) return *rules;
+    if (auto rules = ReadRules(file.get(), kMaxRuleRecords, false)) return *rules;
     // The whole file in one read failed (a locked range, say): record by record, skipping
     // only the records that cannot be read, so the list never comes back emptier than the
     // file for nothing, to be saved over it.

@@ -2,6 +2,7 @@
 // The rule file: read into rows of (stored URL bytes, kind) and written back in place.
 // The browser helper reads it while the tray program may be rewriting it, so every open
 // shares reading and writing, and the file is never replaced.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,9 +11,13 @@
 
 namespace rules {
 
-// Every rule of the file in file order; records whose kind is not 1 to 4 and trailing
-// bytes are skipped. Nothing when the file cannot be opened or read.
-std::optional<std::vector<TRule>> ReadRuleFile(const std::string& path);
+// No rule file of ours is bigger; the Rules Engine page reads no more.
+inline constexpr std::uint64_t kMaxRuleRecords = 1'000'000;
+
+// Every rule of the file's first maxRecords records, in file order; records whose kind is
+// not 1 to 4 and trailing bytes are skipped. Nothing when the file cannot be opened or read.
+std::optional<std::vector<TRule>> ReadRuleFile(const std::string& path,
+                                               std::uint64_t maxRecords = kMaxRuleRecords);
 
 // The same rows for the Rules Engine page: a file that cannot be opened is a
 // win::EQuellorError naming it and the system's reason.

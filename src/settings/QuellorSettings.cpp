@@ -52,58 +52,60 @@ win::RegKey OpenForWriting()
     return key;
 }
 
-bool Exists(HKEY key, const char* name)
-{
-    return RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-}
-
-// Reads into a buffer of the expected size: more data than fits cannot be got; data that
-// fit but have another type are of the wrong type.
-void ReadFixed(HKEY key, const char* name, DWORD expectedType, void* buffer, DWORD size,
+// Reads into a buffer of the expected size, one query: a missing value is no error and
+// leaves false; more data than fits cannot be got; data that fit but have another type are
+// of the wrong type.
+bool ReadFixed(HKEY key, const char* name, DWORD expectedType, void* buffer, DWORD size,
                bool exactSize)
 {
     DWORD type = 0, got = size;
     LONG result = RegQueryValueExA(key, name, nullptr, &type, static_cast<BYTE*>(buffer), &got);
-    if (result != ERROR_SUCCESS) FailedToGet(name);
+    if (result == ERROR_MORE_DATA) FailedToGet(name);
+    if (result != ERROR_SUCCESS) return false;
     if (type != expectedType || (exactSize && got != size)) InvalidType(name);
+    return true;
 }
 
 void Read(HKEY key, const char* name, int32_t& member)
 {
-    if (!Exists(key, name)) return;
     int32_t value = 0;
-    ReadFixed(key, name, REG_DWORD, &value, sizeof value, false);
-    member = value;
+    if (ReadFixed(key, name, REG_DWORD, &value, sizeof value, false)) member = value;
 }
 
 void Read(HKEY key, const char* name, bool& member)
 {
-    if (!Exists(key, name)) return;
     int32_t value = 0;
-    ReadFixed(key, name, REG_DWORD, &value, sizeof value, false);
-    member = value != 0;
+    if (ReadFixed(key, name, REG_DWORD, &value, sizeof value, false)) member = value != 0;
 }
 
 void Read(HKEY key, const char* name, double& member)
 {
-    if (!Exists(key, name)) return;
     double value = 0;
-    ReadFixed(key, name, REG_BINARY, &value, sizeof value, true);
-    member = value;
+    if (ReadFixed(key, name, REG_BINARY, &value, sizeof value, true)) member = value;
 }
 
 void Read(HKEY key, const char* name, std::string& member)
 {
-    DWORD type = 0, size = 0;
-    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return;
+    // One query for a text of any usual length; a longer one takes two more.
+    char buffer[MAX_PATH * 2];
+    DWORD type = 0, size = sizeof buffer;
+    LONG result =
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) return;
     // Expandable strings are taken literally.
     if (type != REG_SZ && type != REG_EXPAND_SZ) InvalidType(name);
+    if (result == ERROR_SUCCESS) {
+        member.assign(buffer, strnlen(buffer, size)); // text after an embedded NUL is dropped
+        return;
+    }
+    size = 0;
+    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return;
     std::vector<char> data(size + 1, '\0');
     DWORD got = size;
     if (size > 0 && RegQueryValueExA(key, name, nullptr, &type,
                                      reinterpret_cast<BYTE*>(data.data()), &got) != ERROR_SUCCESS)
         FailedToGet(name);
-    member = data.data(); // text after an embedded NUL is dropped
+    member = data.data();
 }
 
 void WriteData(HKEY key, const char* name, DWORD type, const void* data, DWORD size)
@@ -201,7 +203,7 @@ void TQuellorSettings::Load()
     LoadedAt = NowAsOleDate();
 }
 
-void TQuellorSettings::LoadTolerant() noexcept
+bool TQuellorSettings::LoadTolerant() noexcept
 {
     try {
         if (win::RegKey key = OpenForReading())
@@ -213,14 +215,16 @@ void TQuellorSettings::LoadTolerant() noexcept
                 }
             });
         LoadedAt = NowAsOleDate();
+        return true;
     } catch (...) {
-        // out of memory: whatever was read stays
+        return false; // out of memory: whatever was read stays
     }
 }
 
 namespace {
 
-// One query for a path of any usual length; a longer one takes a second.
+// One query for a path of any usual length; a longer one takes a second. A value of
+// another type reads as no path; running out of memory throws.
 LONG QueryPath(HKEY key, const char* name, std::string& text)
 {
     char buffer[MAX_PATH * 2];
@@ -233,14 +237,14 @@ LONG QueryPath(HKEY key, const char* name, std::string& text)
         try {
             Read(key, name, text);
             result = ERROR_SUCCESS;
-        } catch (...) {
+        } catch (const EQuellorError&) {
         }
     return result;
 }
 
 } // namespace
 
-TQuellorSettings::TChangeMarks TQuellorSettings::ReadChangeMarks(win::RegKey& key) noexcept
+TQuellorSettings::TChangeMarks TQuellorSettings::ReadChangeMarks(win::RegKey& key)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!key) key = OpenForReading();

@@ -49,16 +49,18 @@ class TQuellorSettings {
     // Reads every value present; a missing key or value keeps the defaults.
     void Load();
     // The same, but a broken value keeps its default and the reading goes on: for the
-    // browser helper, which must never fail a browser's event over a setting.
-    void LoadTolerant() noexcept;
+    // browser helper, which must never fail a browser's event over a setting. False when
+    // it ran out of memory part way, so that what was read is not taken for the key.
+    bool LoadTolerant() noexcept;
     // What tells a reader of the key that it changed: LastChange (nothing when missing or
     // broken) and the two paths, which every start stores without a LastChange. The key is
     // kept open in key between calls (opened when empty, reopened when it was deleted).
+    // Throws only when out of memory.
     struct TChangeMarks {
         std::optional<double> lastChange;
         std::string logFile, ruleFile;
     };
-    static TChangeMarks ReadChangeMarks(win::RegKey& key) noexcept;
+    static TChangeMarks ReadChangeMarks(win::RegKey& key);
     void LoadKillCounters();
     // LastChange, then the sixteen settings values; never the counters or the paths.
     void Save();

@@ -58,4 +58,62 @@ inline bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs)
     return testsupport::PumpUntil(condition, timeoutMs);
 }
 
+// A window of the tray program's class and caption in the test's own process: the browser
+// helper posts its kill notifications to every such window, so they arrive here too, each
+// with its wParam. Messages come while the test pumps (WaitFor).
+class KillListener {
+  public:
+    KillListener()
+    {
+        message_ = RegisterWindowMessageA("WM_POPUP_KILLED");
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "TfrmMain";
+        RegisterClassA(&wc);
+        window_ = CreateWindowExA(0, "TfrmMain", "Quellor", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                                  nullptr, wc.hInstance, nullptr);
+        SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~KillListener() { DestroyWindow(window_); }
+    KillListener(const KillListener&) = delete;
+    KillListener& operator=(const KillListener&) = delete;
+    // The wParam of every notification so far.
+    const std::vector<WPARAM>& Heard() const { return heard_; }
+
+  private:
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w, LPARAM l)
+    {
+        auto* self = reinterpret_cast<KillListener*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (self && message == self->message_) self->heard_.push_back(w);
+        return DefWindowProcA(window, message, w, l);
+    }
+    UINT message_ = 0;
+    HWND window_ = nullptr;
+    std::vector<WPARAM> heard_;
+};
+
+// A named event of the session, made cleared: the test and IEHOST.EXE meet on it (its
+// steps "signal NAME" and "waitfor NAME").
+class Meeting {
+  public:
+    explicit Meeting(const std::string& name)
+        : event_(CreateEventA(nullptr, TRUE, FALSE, name.c_str()))
+    {
+        ResetEvent(event_);
+    }
+    ~Meeting() { CloseHandle(event_); }
+    Meeting(const Meeting&) = delete;
+    Meeting& operator=(const Meeting&) = delete;
+    void Signal() { SetEvent(event_); }
+    // Pumps the test's messages meanwhile.
+    bool Wait(DWORD timeoutMs = 60000)
+    {
+        return WaitFor([&] { return WaitForSingleObject(event_, 0) == WAIT_OBJECT_0; }, timeoutMs);
+    }
+
+  private:
+    HANDLE event_;
+};
+
 } // namespace e2e

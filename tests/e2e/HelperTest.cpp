@@ -1,16 +1,20 @@
 // The real browser helper QUELLOR.DLL, from outside: its registration read back from the
 // registry, and what it does inside a browser (the stand-in IEHOST.EXE, which loads it as
 // Internet Explorer does) while QUELLOR.EXE runs: windows killed and allowed, the log, the
-// counters, the window options, and two browsers killing at once.
+// counters, the window options, browsers killing at once, changes applied while it runs,
+// and a browser that is short of memory, closes under it or shares the writers' lock.
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "E2eSupport.h"
 #include "SetupSupport.h"
 
 using e2e::FreshProgramFolder;
+using e2e::KillListener;
+using e2e::Meeting;
 using e2e::WaitFor;
 using robot::FindTopWindow;
 using robot::Process;
@@ -19,13 +23,8 @@ namespace {
 
 const char kKey[] = "Software\\Tandrel\\Quellor";
 const char kClsidKey[] = "CLSID\\{2E6E1467-2E6F-424F-B42D-CB3B6995A0A3}";
-
-std::string WindowsPath(std::string path)
-{
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return "Z:" + path;
-}
+const char kLoaded[] = "loaded {2E6E1467-2E6F-424F-B42D-CB3B6995A0A3}";
+const char kEnd[] = "end references=0 sinks=0";
 
 using Entry = HRESULT(STDAPICALLTYPE*)();
 
@@ -107,7 +106,7 @@ struct LogRecord {
 
 std::vector<LogRecord> ReadLog(const std::string& path)
 {
-    std::string bytes = testsupport::ReadFileBytes(path);
+    std::string bytes = testsupport::FileExists(path) ? testsupport::ReadFileBytes(path) : "";
     std::vector<LogRecord> records;
     for (size_t at = 0; at + 520 <= bytes.size(); at += 520) {
         auto text = [&](size_t field) {
@@ -116,6 +115,26 @@ std::vector<LogRecord> ReadLog(const std::string& path)
         records.push_back({text(8), text(264)});
     }
     return records;
+}
+
+// A file of size bytes, zeros (no rule, an empty log record) but for the pieces given by
+// their offsets: the zeros cost no disk.
+void WriteSparse(const std::string& path, uint64_t size,
+                 const std::vector<std::pair<uint64_t, std::string>>& pieces = {})
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(size);
+    SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+    for (const auto& [offset, bytes] : pieces) {
+        at.QuadPart = static_cast<LONGLONG>(offset);
+        DWORD written = 0;
+        SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+    CloseHandle(file);
 }
 
 std::vector<std::string> Lines(const std::string& text)
@@ -163,6 +182,10 @@ class BrowserHelper : public ::testing::Test {
                        StringValue(HKEY_CURRENT_USER, kKey, "RuleFile");
             },
             10000));
+        // Wherever this Windows keeps them.
+        logPath_ = StringValue(HKEY_CURRENT_USER, kKey, "LogFile").value_or("");
+        rulePath_ = StringValue(HKEY_CURRENT_USER, kKey, "RuleFile").value_or("");
+        ASSERT_FALSE(logPath_.empty());
     }
 
     // Starts IEHOST.EXE on a script; its output goes to a file of its own.
@@ -170,35 +193,49 @@ class BrowserHelper : public ::testing::Test {
                          const std::string& options = "")
     {
         testsupport::WriteFileBytes(folder_ + name + ".txt", script);
-        return Process::Start(WindowsPath(IEHOST_EXE),
+        return Process::Start(testsupport::HostPath(IEHOST_EXE),
                               options + "--script \"" + folder_ + name + ".txt\" --out \"" +
                                   folder_ + name + ".out\"",
                               folder_);
     }
 
-    // Runs a script to its end and gives its output lines, without the loading line; the
-    // last line says the helper let go of the browser.
-    std::vector<std::string> Browse(const std::string& script, const std::string& name = "ie",
-                                    const std::string& options = "")
+    // Nothing at all when the browser wrote nothing: the caller's expectations fail.
+    std::vector<std::string> Output(const std::string& name)
     {
-        Process browser = StartBrowser(name, script, options);
+        std::string path = folder_ + name + ".out";
+        return testsupport::FileExists(path) ? Lines(testsupport::ReadFileBytes(path))
+                                             : std::vector<std::string>{};
+    }
+
+    // Waits for a started browser to end well and gives its output lines, without the
+    // loading line and the end line, which says the helper let go of the browser.
+    std::vector<std::string> Finish(Process& browser, const std::string& name)
+    {
         EXPECT_TRUE(browser) << browser.StartError();
         DWORD code = 99;
         EXPECT_TRUE(browser.WaitExit(60000, &code));
         EXPECT_EQ(code, 0u);
-        std::vector<std::string> lines = Lines(testsupport::ReadFileBytes(folder_ + name + ".out"));
-        auto loaded =
-            std::find(lines.begin(), lines.end(), "loaded {2E6E1467-2E6F-424F-B42D-CB3B6995A0A3}");
-        EXPECT_NE(loaded, lines.end());
-        if (loaded == lines.end()) return lines;
+        std::vector<std::string> lines = Output(name);
+        auto loaded = std::find(lines.begin(), lines.end(), kLoaded);
+        auto end = std::find(lines.begin(), lines.end(), kEnd);
+        if (loaded == lines.end() || end == lines.end()) {
+            ADD_FAILURE() << "the helper did not load, or kept a reference after SetSite(nullptr)";
+            return lines;
+        }
+        lines.erase(end);
         lines.erase(loaded);
-        EXPECT_EQ(lines.back(), "end references=0 sinks=0")
-            << "no reference left after SetSite(nullptr)";
-        lines.pop_back();
         return lines;
     }
 
+    std::vector<std::string> Browse(const std::string& script, const std::string& name = "ie",
+                                    const std::string& options = "")
+    {
+        Process browser = StartBrowser(name, script, options);
+        return Finish(browser, name);
+    }
+
     std::string folder_;
+    std::string logPath_, rulePath_; // as Quellor stored them
     Process quellor_;
 };
 
@@ -233,14 +270,15 @@ TEST(BrowserHelperRegistration, WritesItsClassAndHelperKeysAndRemovesThemAgain)
 TEST_F(BrowserHelper, JudgesEachNewWindowByCtrlUserRulesAndDefault)
 {
     StartQuellor();
-    testsupport::WriteFileBytes(folder_ + "QUELLOR.rul",
-                                RuleBytes("partner.example", 2) + RuleBytes("trusted.example", 1) +
-                                    RuleBytes("trusted.example/kill/", 3) +
-                                    RuleBytes("http://ads.example.com/bad", 4));
+    testsupport::WriteFileBytes(rulePath_, RuleBytes("partner.example", 2) +
+                                               RuleBytes("trusted.example", 1) +
+                                               RuleBytes("trusted.example/kill/", 3) +
+                                               RuleBytes("http://ads.example.com/bad", 4));
     std::vector<std::string> lines = Browse(R"(visit http://www.news.example/today.html
 popup http://ads.example.com/a.html
 popup http://ads.example.com/b.html ctrl
 popup http://ads.example.com/c.html user
+popup http://ads.example.com/d.html nw3
 popup http://www.partner.example/offer.html
 popup http://ads.example.com/e.html both
 popup http://ads.example.com/f.html nw3first both
@@ -256,6 +294,7 @@ popup http://www.partner.example.evil.net/j.html
         "popup http://ads.example.com/a.html -> killed",          // the default
         "popup http://ads.example.com/b.html -> allowed",         // CTRL held
         "popup http://ads.example.com/c.html -> allowed",         // the user asked for it
+        "popup http://ads.example.com/d.html -> killed",          // NewWindow3 alone
         "popup http://www.partner.example/offer.html -> allowed", // allowed pop-up address
         "popup http://ads.example.com/e.html -> killed",          // both events: one kill
         "popup http://ads.example.com/f.html -> killed",          // the other order
@@ -271,6 +310,7 @@ popup http://www.partner.example.evil.net/j.html
     std::vector<std::pair<std::string, std::string>> got,
         want = {
             {"http://ads.example.com/a.html", "http://www.news.example/today.html"},
+            {"http://ads.example.com/d.html", "http://www.news.example/today.html"},
             {"http://ads.example.com/e.html", "http://www.news.example/today.html"},
             {"http://ads.example.com/f.html", "http://www.news.example/today.html"},
             {"http://ads.example.com/bad/h.html", "http://trusted.example/page.html"},
@@ -282,46 +322,73 @@ popup http://www.partner.example.evil.net/j.html
     // An older browser, which sends NewWindow2 alone.
     EXPECT_EQ(Browse("visit http://www.news.example/old.html\n"
                      "popup http://www.partner.example/k.html nw2\n",
-                     "old", "--browser 6 ")
-                  .back(),
-              "popup http://www.partner.example/k.html -> killed")
+                     "old", "--browser 6 "),
+              std::vector<std::string>({"visit http://www.news.example/old.html",
+                                        "popup http://www.partner.example/k.html -> killed"}))
         << "no pop-up address, so no rule on it applies";
-    for (const LogRecord& r : ReadLog(folder_ + "QUELLOR.log"))
+    for (const LogRecord& r : ReadLog(logPath_))
         got.emplace_back(r.url, r.source);
     EXPECT_EQ(got, want);
     EXPECT_EQ(Counter("KillsToDate"), want.size());
     EXPECT_EQ(Counter("KillsToday"), want.size());
 }
 
-// Settings and rules changed while the browser runs are picked up at the next window.
-TEST_F(BrowserHelper, PicksUpChangedSettingsAndRulesWhileTheBrowserRuns)
+// An apply while the browser runs, in its own order: LastChange, the values, the rule file.
+// A window opened between LastChange and the values must not keep the old values for good;
+// the change reaches every window of the process, on its own thread (one after the other:
+// while one thread reads a new view, another goes on with the last).
+TEST_F(BrowserHelper, PicksUpEveryStepOfAnApplyOnEveryWindowsThread)
 {
     StartQuellor();
+    Meeting opened("quellor-test-opened"), stamped("quellor-test-stamped"),
+        between("quellor-test-between"), applied("quellor-test-applied"),
+        firstDone("quellor-test-first");
     Process browser = StartBrowser("live", R"(visit http://www.news.example/
 popup http://ads.example.com/1.html
-print changed
-wait 4000
+signal quellor-test-opened
+waitfor quellor-test-stamped
 popup http://ads.example.com/2.html
-popup http://ads.example.com/kill/3.html
+signal quellor-test-between
+waitfor quellor-test-applied
+popup http://ads.example.com/3.html
+popup http://ads.example.com/kill/4.html
+signal quellor-test-first
+window other
+waitfor quellor-test-first
+visit http://other.example/
+popup http://ads.example.com/5.html
+popup http://ads.example.com/kill/6.html
 )");
-    ASSERT_TRUE(browser);
-    std::string out = folder_ + "live.out";
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            return testsupport::FileExists(out) &&
-                   testsupport::ReadFileBytes(out).find("changed") != std::string::npos;
-        },
-        30000));
-    SetDword("DefaultNoPopups", 0);
+    ASSERT_TRUE(opened.Wait());
     Touch();
-    testsupport::WriteFileBytes(folder_ + "QUELLOR.rul", RuleBytes("ads.example.com/kill", 4));
-    DWORD code = 99;
-    ASSERT_TRUE(browser.WaitExit(60000, &code));
-    std::vector<std::string> lines = Lines(testsupport::ReadFileBytes(out));
-    ASSERT_GE(lines.size(), 6u);
-    EXPECT_EQ(lines[2], "popup http://ads.example.com/1.html -> killed");
-    EXPECT_EQ(lines[4], "popup http://ads.example.com/2.html -> allowed");
-    EXPECT_EQ(lines[5], "popup http://ads.example.com/kill/3.html -> killed");
+    stamped.Signal();
+    ASSERT_TRUE(between.Wait());
+    SetDword("DefaultNoPopups", 0);
+    SetDword("IgnoreWhenCtrlKey", 1);
+    testsupport::WriteFileBytes(rulePath_, RuleBytes("ads.example.com/kill", 4));
+    applied.Signal();
+
+    std::vector<std::string> lines = Finish(browser, "live");
+    std::vector<std::string> first, other;
+    for (const std::string& line : lines)
+        if (line.rfind("other: ", 0) == 0)
+            other.push_back(line.substr(7));
+        else
+            first.push_back(line);
+    EXPECT_EQ(first, std::vector<std::string>({
+                         "visit http://www.news.example/",
+                         "popup http://ads.example.com/1.html -> killed",
+                         "popup http://ads.example.com/2.html -> killed", // old values
+                         "popup http://ads.example.com/3.html -> allowed",
+                         "popup http://ads.example.com/kill/4.html -> killed",
+                     }));
+    EXPECT_EQ(other, std::vector<std::string>({
+                         kLoaded,
+                         "visit http://other.example/",
+                         "popup http://ads.example.com/5.html -> allowed",
+                         "popup http://ads.example.com/kill/6.html -> killed",
+                         kEnd,
+                     }));
 }
 
 // The eight window options, each only when its setting is on; advert frames only with
@@ -363,35 +430,86 @@ visit http://ad.doubleclick.net/page.html
           "frame http://www.news.example/sidebar.html -> allowed",
           "visit http://ad.doubleclick.net/page.html"})
         EXPECT_NE(std::find(on.begin(), on.end(), line), on.end()) << line;
+
+    // A window opened with its bars hidden and in full screen (window.open's features) is
+    // put right as the helper is sited, before the page has done anything.
+    std::vector<std::string> opened =
+        Browse("print sited\n", "opened",
+               "--features toolbar=no,status=no,location=no,menubar=no,resizable=no,"
+               "fullscreen=yes,channelmode=yes ");
+    std::sort(opened.begin(), opened.end() - 1);
+    EXPECT_EQ(opened,
+              std::vector<std::string>({"set AddressBar 1", "set FullScreen 0", "set MenuBar 1",
+                                        "set Resizable 1", "set Silent 1", "set StatusBar 1",
+                                        "set TheaterMode 0", "set ToolBar 1", "sited"}));
 }
 
-// Two browser processes killing at once: whole records, exact counters, the log within
-// MaxLogSize although it is trimmed on the way.
+// A window that closes inside a call the helper makes into it (the page's script closes it
+// as the helper leaves theater mode): the helper finishes its work on the browser it held,
+// here at DocumentComplete, where the options changed since are put right too.
+TEST_F(BrowserHelper, AWindowClosedInsideTheHelpersCallIsLetGoOfSafely)
+{
+    SetDword("DisableFullScreen", 1);
+    Touch();
+    Meeting ready("quellor-test-ready"), applied("quellor-test-applied");
+    Process browser = StartBrowser("closing", R"(visit http://www.news.example/
+theater on
+toolbar off
+signal quellor-test-ready
+waitfor quellor-test-applied
+closeon TheaterMode
+complete
+)");
+    ASSERT_TRUE(ready.Wait());
+    SetDword("DisableTheater", 1);
+    SetDword("AlwaysShowToolBar", 1);
+    Touch();
+    applied.Signal();
+    EXPECT_EQ(
+        Finish(browser, "closing"),
+        std::vector<std::string>({"visit http://www.news.example/", "theater on", "toolbar off",
+                                  "set TheaterMode 0", "closing", "set ToolBar 1", "complete"}));
+}
+
+// Two browser processes killing at once, from one signal: their records interleave in the
+// log, each whole, the counters exact, the log within MaxLogSize although it is trimmed on
+// the way.
 TEST_F(BrowserHelper, TwoBrowsersKillingAtOnceLeaveWholeRecordsAndExactCounters)
 {
     StartQuellor();
-    SetDword("MaxLogSize", 10);
+    SetDword("MaxLogSize", 20);
     Touch();
-    Process first = StartBrowser(
-        "first", "visit http://one.example/\nrepeat 40 popup http://ads.example.com/one\n");
-    Process second = StartBrowser(
-        "second", "visit http://two.example/\nrepeat 40 popup http://ads.example.com/two\n");
+    Meeting go("quellor-test-go");
+    auto script = [](const std::string& name) {
+        std::string text = "visit http://" + name + ".example/\nwaitfor quellor-test-go\n";
+        for (int i = 0; i < 40; ++i)
+            text += "popup http://ads.example.com/" + name + "\nwait 5\n";
+        return text;
+    };
+    Process first = StartBrowser("first", script("one"));
+    Process second = StartBrowser("second", script("two"));
     ASSERT_TRUE(first && second);
+    go.Signal();
     DWORD code = 99;
     EXPECT_TRUE(first.WaitExit(120000, &code));
     EXPECT_TRUE(second.WaitExit(120000, &code));
 
     EXPECT_EQ(Counter("KillsToDate"), 80u);
     EXPECT_EQ(Counter("KillsToday"), 80u);
-    std::string bytes = testsupport::ReadFileBytes(folder_ + "QUELLOR.log");
+    std::string bytes = testsupport::ReadFileBytes(logPath_);
     EXPECT_EQ(bytes.size() % 520, 0u) << "no torn record";
-    EXPECT_LE(bytes.size(), 10u * 1024);
-    EXPECT_GE(bytes.size(), 520u * 10) << "trimmed to about 90%, not emptied";
-    for (const LogRecord& r : ReadLog(folder_ + "QUELLOR.log")) {
+    EXPECT_LE(bytes.size(), 20u * 1024);
+    EXPECT_GE(bytes.size(), 520u * 20) << "trimmed to about 90%, not emptied";
+    int turns = 0;
+    std::string last;
+    for (const LogRecord& r : ReadLog(logPath_)) {
         bool one = r.url == "http://ads.example.com/one" && r.source == "http://one.example/";
         bool two = r.url == "http://ads.example.com/two" && r.source == "http://two.example/";
         EXPECT_TRUE(one || two) << r.url << " from " << r.source;
+        turns += !last.empty() && r.url != last;
+        last = r.url;
     }
+    EXPECT_GE(turns, 2) << "the two browsers' records do not interleave: they did not overlap";
 }
 
 // Every object and lock is counted: the library may go exactly when none is left.
@@ -427,4 +545,182 @@ TEST(BrowserHelperRegistration, CanUnloadOnlyWhenNoObjectOrLockIsLeft)
     factory->Release();
     EXPECT_EQ(canUnload(), S_OK);
     FreeLibrary(library);
+}
+
+// New windows as a real browser sends them: opened by a frame (NewWindow3's URL context is
+// the frame's document), let through from the information bar, cancelled by another add-on
+// first, or with an address that only looks like a trusted one.
+TEST_F(BrowserHelper, JudgesByThePageVisitedWhateverFrameOpensTheWindow)
+{
+    StartQuellor();
+    testsupport::WriteFileBytes(
+        rulePath_, RuleBytes("http://www.mybank.example/", 1) + RuleBytes("widgets.example", 4) +
+                       RuleBytes("badsite.example", 3) + RuleBytes("trusted.example", 2));
+    // "ｔｒｕｓｔｅｄ.example" in full-width letters, which a best-fit conversion makes ASCII.
+    const std::string lookAlike =
+        "http://\xEF\xBD\x94\xEF\xBD\x92\xEF\xBD\x95\xEF\xBD\x93\xEF\xBD\x94\xEF\xBD\x85\xEF\xBD"
+        "\x84.example/";
+    std::vector<std::string> lines = Browse("visit http://www.news.example/\n"
+                                            "popup " +
+                                            lookAlike +
+                                            "\n"
+                                            "popup http://ads.example.com/a.html infobar\n"
+                                            "visit http://www.mybank.example/account.html\n"
+                                            "popup http://widgets.example/chat.html from "
+                                            "http://widgets.example/frame.html\n"
+                                            "popup http://www.mybank.example/b.html cancelled\n");
+    EXPECT_EQ(lines, std::vector<std::string>({
+                         "visit http://www.news.example/",
+                         "popup " + lookAlike + " -> killed",              // no trusted site
+                         "popup http://ads.example.com/a.html -> allowed", // the user let it
+                         "visit http://www.mybank.example/account.html",
+                         "popup http://widgets.example/chat.html -> allowed", // the bank's page
+                         "popup http://www.mybank.example/b.html -> killed",  // not undone
+                     }));
+
+    SetDword("DefaultNoPopups", 0);
+    Touch();
+    EXPECT_EQ(Browse("visit http://www.badsite.example/\n"
+                     "popup http://ads.example.com/c.html from http://ads.example.com/banner\n",
+                     "bad"),
+              std::vector<std::string>({"visit http://www.badsite.example/",
+                                        "popup http://ads.example.com/c.html -> killed"}));
+    std::vector<std::pair<std::string, std::string>> got;
+    for (const LogRecord& r : ReadLog(logPath_))
+        got.emplace_back(r.url, r.source);
+    EXPECT_EQ(got, (std::vector<std::pair<std::string, std::string>>{
+                       {"http://???????.example/", "http://www.news.example/"},
+                       {"http://ads.example.com/c.html", "http://www.badsite.example/"},
+                   }));
+}
+
+// Another browser process holds the writers' lock: the kills are made at once, recorded
+// after it is released, in their order, and told; the library stays loaded while its
+// writer waits, past the window's close, and is free to go afterwards.
+TEST_F(BrowserHelper, AKillWhileAnotherProcessHoldsTheWritersLockIsDelayedNeverLost)
+{
+    StartQuellor();
+    KillListener listener;
+    Meeting held("quellor-test-held"), release("quellor-test-release"),
+        killed("quellor-test-killed"), closed("quellor-test-closed"),
+        released("quellor-test-released");
+    // The other process's part, played by a thread of ours, which a browser process is not.
+    struct Holder {
+        Meeting& release;
+        std::thread thread;
+        ~Holder()
+        {
+            release.Signal();
+            thread.join();
+        }
+    } holder{release, std::thread([&] {
+                 HANDLE lock = CreateMutexA(nullptr, FALSE, "Local\\Quellor.LogWriter");
+                 WaitForSingleObject(lock, 30000);
+                 held.Signal();
+                 release.Wait();
+                 ReleaseMutex(lock);
+                 CloseHandle(lock);
+             })};
+    ASSERT_TRUE(held.Wait());
+    Process browser = StartBrowser("held", R"(visit http://www.news.example/
+popup http://ads.example.com/a.html
+popup http://ads.example.com/b.html
+popup http://ads.example.com/c.html
+signal quellor-test-killed
+closed
+library
+signal quellor-test-closed
+waitfor quellor-test-released
+unload
+)");
+    EXPECT_TRUE(killed.Wait());
+    EXPECT_FALSE(testsupport::FileExists(logPath_));
+    EXPECT_EQ(Counter("KillsToDate"), 0xFFFFFFFFu);
+    EXPECT_TRUE(closed.Wait());
+    release.Signal();
+    released.Signal();
+
+    std::vector<std::string> lines = Finish(browser, "held");
+    lines.erase(lines.begin(), lines.end() - std::min<size_t>(lines.size(), 2));
+    EXPECT_EQ(lines, std::vector<std::string>(
+                         {"library {2E6E1467-2E6F-424F-B42D-CB3B6995A0A3} loaded",
+                          "library {2E6E1467-2E6F-424F-B42D-CB3B6995A0A3} unloaded"}));
+    std::vector<std::string> urls;
+    for (const LogRecord& r : ReadLog(logPath_))
+        urls.push_back(r.url);
+    EXPECT_EQ(urls, std::vector<std::string>({"http://ads.example.com/a.html",
+                                              "http://ads.example.com/b.html",
+                                              "http://ads.example.com/c.html"}));
+    EXPECT_EQ(Counter("KillsToDate"), 3u);
+    EXPECT_TRUE(WaitFor([&] { return listener.Heard().size() == 3; }, 5000));
+    EXPECT_EQ(listener.Heard(), std::vector<WPARAM>(3, 0)) << "counted already";
+}
+
+// A browser whose address space has only small holes left: the pop-up is closed all the
+// same, and the full log is still trimmed for its record (in small pieces).
+TEST_F(BrowserHelper, AKillIsNotLetThroughWhenMemoryToRecordItRunsShort)
+{
+    StartQuellor();
+    SetDword("MaxLogSize", 10000);
+    Touch();
+    const uint64_t full = 10000 * 1024 / 520;
+    WriteSparse(logPath_, full * 520);
+    EXPECT_EQ(Browse("visit http://www.news.example/\n"
+                     "memory low\n"
+                     "popup http://ads.example.com/short.html\n"
+                     "memory normal\n"),
+              std::vector<std::string>({"visit http://www.news.example/", "memory low",
+                                        "popup http://ads.example.com/short.html -> killed",
+                                        "memory normal"}));
+    std::vector<LogRecord> log = ReadLog(logPath_);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back().url, "http://ads.example.com/short.html");
+    EXPECT_LT(log.size(), full * 95 / 100) << "trimmed";
+    EXPECT_EQ(Counter("KillsToDate"), 1u);
+}
+
+// An apply whose new view cannot be built (the browser is short of memory for the rules):
+// the last view serves, and the change is taken in when it is tried again, not lost.
+TEST_F(BrowserHelper, AViewThatCannotBeBuiltIsTriedAgainNotLost)
+{
+    StartQuellor();
+    Meeting opened("quellor-test-opened"), applied("quellor-test-applied");
+    Process browser = StartBrowser("retry", R"(visit http://www.news.example/
+popup http://ads.example.com/1.html
+signal quellor-test-opened
+waitfor quellor-test-applied
+memory low
+popup http://ads.example.com/2.html
+memory normal
+wait 1200
+popup http://ads.example.com/3.html
+)");
+    ASSERT_TRUE(opened.Wait());
+    Touch();
+    SetDword("DefaultNoPopups", 0);
+    std::string rules;
+    for (int i = 0; i < 80000; ++i)
+        rules += RuleBytes("site" + std::to_string(i) + ".example", 4);
+    testsupport::WriteFileBytes(rulePath_, rules);
+    applied.Signal();
+    EXPECT_EQ(
+        Finish(browser, "retry"),
+        std::vector<std::string>({"visit http://www.news.example/",
+                                  "popup http://ads.example.com/1.html -> killed", "memory low",
+                                  "popup http://ads.example.com/2.html -> killed", "memory normal",
+                                  "popup http://ads.example.com/3.html -> allowed"}));
+}
+
+// A browser reads at most 100,000 rule records: a rule after them is not seen.
+TEST_F(BrowserHelper, ReadsAtMostAHundredThousandRuleRecords)
+{
+    StartQuellor();
+    SetDword("DefaultNoPopups", 0);
+    Touch();
+    WriteSparse(rulePath_, 100001 * 257,
+                {{99999 * 257, RuleBytes("last.example", 4)},
+                 {100000 * 257, RuleBytes("past.example", 4)}});
+    EXPECT_EQ(Browse("popup http://last.example/\npopup http://past.example/\n"),
+              std::vector<std::string>({"popup http://last.example/ -> killed",
+                                        "popup http://past.example/ -> allowed"}));
 }

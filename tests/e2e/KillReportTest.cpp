@@ -7,6 +7,8 @@
 #include "E2eSupport.h"
 
 using e2e::FreshProgramFolder;
+using e2e::KillListener;
+using e2e::Meeting;
 using e2e::TrayIconsWidth;
 using e2e::WaitFor;
 using robot::FindTopWindow;
@@ -15,13 +17,6 @@ using robot::Process;
 namespace {
 
 const char kKey[] = "Software\\Tandrel\\Quellor";
-
-std::string WindowsPath(std::string path)
-{
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return "Z:" + path;
-}
 
 // Registers the folder's QUELLOR.DLL as setup does, so that the browser loads it.
 HRESULT CallHelperEntry(const std::string& folder, const char* name)
@@ -145,21 +140,28 @@ class KillReport : public ::testing::Test {
         return last;
     }
 
-    // Watches the tray while a kill is reported: did it ever look different?
+    // Watches the tray from the moment of a kill: did it ever look different? The kill's
+    // notification must have arrived (here, at a window of Quellor's class and caption).
     static bool FlashesWhileReporting(const std::string& folder, const std::vector<DWORD>& normal)
     {
         testsupport::WriteFileBytes(folder + "session.txt",
                                     "visit http://www.example.com/\n"
+                                    "signal quellor-test-ready\n"
+                                    "waitfor quellor-test-kill\n"
                                     "popup http://ads.example.com/one.html\n");
+        KillListener listener;
+        Meeting ready("quellor-test-ready"), kill("quellor-test-kill");
         Process browser = Process::Start(
-            WindowsPath(IEHOST_EXE),
+            testsupport::HostPath(IEHOST_EXE),
             "--script \"" + folder + "session.txt\" --out \"" + folder + "session.out\"", folder);
         EXPECT_TRUE(browser);
+        EXPECT_TRUE(ready.Wait());
+        kill.Signal();
         bool changed = false;
         DWORD start = GetTickCount();
         while (GetTickCount() - start < 2500) {
             changed = changed || testsupport::TrayPixels() != normal;
-            Sleep(15);
+            testsupport::PumpFor(15);
         }
         DWORD code = 99;
         EXPECT_TRUE(browser.WaitExit(10000, &code));
@@ -167,6 +169,8 @@ class KillReport : public ::testing::Test {
         EXPECT_NE(testsupport::ReadFileBytes(folder + "session.out")
                       .find("popup http://ads.example.com/one.html -> killed"),
                   std::string::npos);
+        EXPECT_TRUE(WaitFor([&] { return !listener.Heard().empty(); }, 5000));
+        EXPECT_EQ(listener.Heard(), std::vector<WPARAM>{0}) << "one notification, counted already";
         return changed;
     }
 
@@ -198,7 +202,12 @@ TEST_F(KillReport, AKillFlashesQuellorsTrayIconAndIsLoggedAndCounted)
     EXPECT_EQ(GetDword("KillsToDate"), 1u);
     EXPECT_EQ(GetDword("KillsToday"), 1u);
     EXPECT_EQ(GetDate("KillDate"), Today());
-    std::string log = testsupport::ReadFileBytes(folder + "QUELLOR.log");
+    char logPath[MAX_PATH] = {};
+    DWORD size = sizeof logPath;
+    ASSERT_EQ(
+        RegGetValueA(HKEY_CURRENT_USER, kKey, "LogFile", RRF_RT_REG_SZ, nullptr, logPath, &size),
+        ERROR_SUCCESS);
+    std::string log = testsupport::ReadFileBytes(logPath);
     ASSERT_EQ(log.size(), 520u);
     EXPECT_EQ(UrlOf(log, 0), "http://ads.example.com/one.html");
     End(quellor, main);

@@ -34,8 +34,23 @@ class PreferFilesFor {
 
 TEST(PlantedLibraries, AccessibilityAndHelpLibrariesComeFromTheSystemFolder)
 {
+    const char* const libraries[] = {"Oleacc.dll", "hhctrl.ocx"};
+    PreferFilesFor planted({"oleacc", "hhctrl.ocx"});
+    // First, that the planting works: a program of the same name that asks for each
+    // library by its bare name gets the copy beside it.
+    std::string probe = e2e::FreshProgramFolder("planted probe", {});
+    testsupport::CopyFileOrFail(testsupport::HostPath(BARE_LOADER_EXE), probe + "QUELLOR.EXE");
+    for (const char* name : libraries) {
+        testsupport::CopyFileOrFail(testsupport::HostPath(REFUSING_DLL), probe + name);
+        robot::Process loader = robot::Process::Start(probe + "QUELLOR.EXE", name, probe);
+        DWORD code = 99;
+        EXPECT_TRUE(loader.WaitExit(10000, &code));
+        EXPECT_EQ(code, 0u) << name;
+        EXPECT_TRUE(testsupport::FileExists(probe + name + ".loaded")) << name << " not planted";
+    }
+
     std::string folder = e2e::FreshProgramFolder("planted", {"QUELLOR.EXE", "quellor.chm"});
-    for (const char* name : {"Oleacc.dll", "hhctrl.ocx"})
+    for (const char* name : libraries)
         testsupport::CopyFileOrFail(testsupport::HostPath(REFUSING_DLL), folder + name);
     HKEY settings = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Tandrel\\Quellor", 0, nullptr, 0,
@@ -47,7 +62,6 @@ TEST(PlantedLibraries, AccessibilityAndHelpLibrariesComeFromTheSystemFolder)
 
     testsupport::KazaaClient client;
     ASSERT_TRUE(client.Started());
-    PreferFilesFor planted({"oleacc", "hhctrl.ocx"});
     robot::Process quellor = robot::Process::Start(folder + "QUELLOR.EXE", "", folder);
     HWND main = robot::FindTopWindow(quellor.Pid(), "TfrmMain", "Quellor", 10000);
     ASSERT_TRUE(main);
@@ -56,7 +70,7 @@ TEST(PlantedLibraries, AccessibilityAndHelpLibrariesComeFromTheSystemFolder)
     EXPECT_TRUE(e2e::WaitFor([&] { return client.Count("getobject") > 0; }, 10000));
     PostMessageA(main, WM_KEYDOWN, VK_F1, 0);
     EXPECT_TRUE(robot::FindTopWindow(quellor.Pid(), nullptr, "Quellor Help", 10000));
-    for (const char* name : {"Oleacc.dll", "hhctrl.ocx"})
+    for (const char* name : libraries)
         EXPECT_FALSE(testsupport::FileExists(folder + name + ".loaded")) << name << " ran";
 
     DWORD_PTR answer = 0;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "SettingsKey.h"
 #include "TestSupport.h"
@@ -11,6 +13,32 @@
 #include "rules/RuleFile.h"
 #include "settings/LocalTime.h"
 #include "settings/QuellorSettings.h"
+
+// Allocations that fail on demand, on the asking thread only: the helper's code must cope
+// with a browser whose memory runs out, never end it with std::terminate.
+namespace {
+thread_local bool t_allocationsFail = false;
+
+struct FailingAllocations {
+    FailingAllocations() { t_allocationsFail = true; }
+    ~FailingAllocations() { t_allocationsFail = false; }
+};
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    if (t_allocationsFail) throw std::bad_alloc();
+    if (void* block = std::malloc(size ? size : 1)) return block;
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept
+{
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept
+{
+    std::free(block);
+}
 
 namespace {
 
@@ -63,12 +91,13 @@ TEST_F(LogWriterTest, TheLogIsKeptWithinMaxLogSizeByDroppingTheOldestInOneBatch)
         size_t tornBytes;
         int firstKept; // oldest record left; -1: none
     } cases[] = {
-        {1000, 0, 0, -1}, {1000, 2, 0, 0}, {1, 3, 0, -1}, // room for one record only
-        {2, 5, 0, 3},     // 2048 bytes hold three: two old ones stay
-        {10, 19, 0, 3},   // full: about 90% of the limit is kept, not just one less
-        {10, 18, 0, 0},   // the new one still fits
-        {1000, 1, 10, 0}, // a torn record at the end is overwritten
-        {0, 2, 0, -2},    // no room at all: nothing kept, not even the new one
+        {1000, 0, 0, -1},  {1000, 2, 0, 0}, {1, 3, 0, -1}, // room for one record only
+        {2, 5, 0, 3},      // 2048 bytes hold three: two old ones stay
+        {10, 19, 0, 3},    // full: about 90% of the limit is kept, not just one less
+        {10, 18, 0, 0},    // the new one still fits
+        {1000, 1, 10, 0},  // a torn record at the end is overwritten
+        {100, 196, 0, 20}, // 176 kept: moved in several pieces
+        {0, 2, 0, -2},     // no room at all: nothing kept, not even the new one
         {-5, 2, 0, -2},
     };
     for (const auto& c : cases) {
@@ -203,4 +232,54 @@ TEST_F(LogWriterTest, TheRuleFileIsReadSharedAndSkipsWhatIsNoRule)
     EXPECT_FALSE(rules::ReadRuleFile(path)) << "held without sharing";
     CloseHandle(exclusive);
     EXPECT_FALSE(rules::ReadRuleFile(path + ".missing"));
+}
+
+// Reading the key in a browser that has run out of memory: an exception the helper catches,
+// or a failure it sees, but never std::terminate out of a noexcept function.
+TEST_F(LogWriterTest, ReadingTheKeyWithoutMemoryFailsButNeverEndsTheProcess)
+{
+    settingskey::SetString("LogFile", "C:\\" + std::string(200, 'l') + "\\QUELLOR.log");
+    settingskey::SetString("RuleFile", "C:\\" + std::string(200, 'r') + "\\QUELLOR.rul");
+    win::RegKey key;
+    TQuellorSettings s(false);
+    bool threw = false, loaded = true;
+    {
+        FailingAllocations failing;
+        try {
+            TQuellorSettings::ReadChangeMarks(key);
+        } catch (const std::bad_alloc&) {
+            threw = true;
+        }
+        loaded = s.LoadTolerant();
+    }
+    EXPECT_TRUE(threw);
+    EXPECT_FALSE(loaded) << "what was read is not taken for the key";
+    EXPECT_TRUE(s.LoadTolerant());
+    EXPECT_EQ(TQuellorSettings::ReadChangeMarks(key).ruleFile, s.RuleFile);
+}
+
+// The Rules Engine page's reading of a file whose whole read fails (here one of more records
+// than any rule file of ours): record by record, never an empty list to be saved over it.
+// A browser reads only its first 100,000 records.
+TEST_F(LogWriterTest, ARuleFileThatCannotBeReadWholeIsReadRecordByRecord)
+{
+    std::string path = testsupport::FreshFolder("huge") + "QUELLOR.rul";
+    const uint64_t records = rules::kMaxRuleRecords + 1;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    for (auto [at, rule] :
+         {std::pair<uint64_t, rules::TRuleRecord>{0, rules::EncodeRule("a.com", 1)},
+          {records - 1, rules::EncodeRule("z.com", 4)}}) {
+        LARGE_INTEGER offset;
+        offset.QuadPart = static_cast<LONGLONG>(at * sizeof rule);
+        DWORD written = 0;
+        SetFilePointerEx(file, offset, nullptr, FILE_BEGIN);
+        WriteFile(file, &rule, sizeof rule, &written, nullptr);
+    }
+    CloseHandle(file); // the records between are zeros, which hold no rule and take no disk
+    EXPECT_EQ(rules::LoadRuleFile(path),
+              (std::vector<rules::TRule>{{"a.com", rules::rkAllowWhileVisiting},
+                                         {"z.com", rules::rkKillStartsWith}}));
+    EXPECT_EQ(rules::ReadRuleFile(path, 100'000),
+              (std::vector<rules::TRule>{{"a.com", rules::rkAllowWhileVisiting}}));
 }

@@ -36,23 +36,25 @@ std::size_t IndexOf(Property property)
     return static_cast<std::size_t>(property);
 }
 
+// Addresses come and go as UTF-8, so a script can hold any character a page's may.
 std::wstring Widen(const std::string& text)
 {
     if (text.empty()) return {};
     int length =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                        length);
     return wide;
 }
 
 std::string Narrow(const std::wstring& text)
 {
     if (text.empty()) return {};
-    int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                     0, nullptr, nullptr);
+    int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                     nullptr, 0, nullptr, nullptr);
     std::string narrow(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
                         length, nullptr, nullptr);
     return narrow;
 }
@@ -372,6 +374,58 @@ class Frame final : public WebBrowserBase {
     ComPtr<IWebBrowser2> top_;
 };
 
+// The type library of a browser before NewWindow3 (Internet Explorer 6 before Service Pack
+// 2): the browser's interface and its events, of which NewWindow2 is the newest. Made in
+// memory, as no such library is installed here.
+HRESULT OlderBrowserLibrary(ComPtr<ITypeLib>& library, ComPtr<ITypeInfo>& browserInfo)
+{
+    ComPtr<ICreateTypeLib2> creating;
+    HRESULT hr = CreateTypeLib2(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32,
+                                const_cast<LPOLESTR>(L"shdocvw6.tlb"), &creating);
+    if (FAILED(hr)) return hr;
+    creating->SetGuid(LIBID_SHDocVw);
+    creating->SetVersion(1, 1);
+    creating->SetName(const_cast<LPOLESTR>(L"SHDocVw"));
+
+    ComPtr<ICreateTypeInfo> events;
+    hr = creating->CreateTypeInfo(const_cast<LPOLESTR>(L"DWebBrowserEvents2"), TKIND_DISPATCH,
+                                  &events);
+    if (FAILED(hr)) return hr;
+    events->SetGuid(DIID_DWebBrowserEvents2);
+    const struct {
+        DISPID id;
+        const wchar_t* name;
+    } kEvents[] = {
+        {DISPID_BEFORENAVIGATE2, L"BeforeNavigate2"},
+        {DISPID_NEWWINDOW2, L"NewWindow2"},
+        {DISPID_NAVIGATECOMPLETE2, L"NavigateComplete2"},
+        {DISPID_DOCUMENTCOMPLETE, L"DocumentComplete"},
+        {DISPID_ONTOOLBAR, L"OnToolBar"},
+    };
+    UINT index = 0;
+    for (const auto& event : kEvents) {
+        FUNCDESC desc{};
+        desc.memid = event.id;
+        desc.funckind = FUNC_DISPATCH;
+        desc.invkind = INVOKE_FUNC;
+        desc.callconv = CC_STDCALL;
+        desc.elemdescFunc.tdesc.vt = VT_VOID;
+        LPOLESTR names[] = {const_cast<LPOLESTR>(event.name)};
+        if (FAILED(hr = events->AddFuncDesc(index, &desc)) ||
+            FAILED(hr = events->SetFuncAndParamNames(index, names, 1)))
+            return hr;
+        ++index;
+    }
+    ComPtr<ICreateTypeInfo> browser;
+    hr = creating->CreateTypeInfo(const_cast<LPOLESTR>(L"IWebBrowser2"), TKIND_DISPATCH, &browser);
+    if (FAILED(hr)) return hr;
+    browser->SetGuid(IID_IWebBrowser2);
+    if (FAILED(hr = events->LayOut()) || FAILED(hr = browser->LayOut()) ||
+        FAILED(hr = creating.As(&library)))
+        return hr;
+    return browser.As(&browserInfo);
+}
+
 } // namespace
 
 class Browser::Object final : public WebBrowserBase, public IConnectionPointContainer {
@@ -382,12 +436,18 @@ class Browser::Object final : public WebBrowserBase, public IConnectionPointCont
             values_[i] = kProperties[i].initial;
     }
 
-    // IUnknown, shared by the connection point: one count for the whole object.
+    // IUnknown, shared by the connection point: one count for the whole object. As in the
+    // browser, the object's identity, its IDispatch and its IWebBrowser2 are three pointers:
+    // only what QueryInterface(IID_IUnknown) gives tells one object from another.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
     {
         if (!out) return E_POINTER;
         *out = nullptr;
-        if (IsBrowserInterface(iid))
+        if (IsEqualIID(iid, IID_IUnknown))
+            *out = static_cast<IUnknown*>(&identity_);
+        else if (IsEqualIID(iid, IID_IDispatch))
+            *out = static_cast<IDispatch*>(&dispatch_);
+        else if (IsBrowserInterface(iid))
             *out = static_cast<IWebBrowser2*>(this);
         else if (IsEqualIID(iid, IID_IConnectionPointContainer))
             *out = static_cast<IConnectionPointContainer*>(this);
@@ -407,26 +467,35 @@ class Browser::Object final : public WebBrowserBase, public IConnectionPointCont
         return static_cast<ULONG>(left);
     }
 
-    // The browser's type information, as Internet Explorer gives it: from the installed
-    // browser type library, which tells a helper which events this browser fires. An older
-    // browser is played with none, as one whose library knows no NewWindow3.
+    // The browser's type information, as Internet Explorer gives it: from its type library,
+    // which tells a helper which events this browser fires. An older browser serves its own
+    // older library, which knows no NewWindow3.
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
     {
         if (!count) return E_POINTER;
-        *count = older_ ? 0 : 1;
+        *count = 1;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override
     {
         if (!info) return E_POINTER;
         *info = nullptr;
-        if (older_) return E_NOTIMPL;
         if (index != 0) return DISP_E_BADINDEX;
         ComPtr<ITypeLib> library;
+        if (older_) {
+            ComPtr<ITypeInfo> browserInfo;
+            HRESULT hr = OlderBrowserLibrary(library, browserInfo);
+            if (FAILED(hr)) return hr;
+            *info = browserInfo.Detach();
+            return S_OK;
+        }
         HRESULT hr = LoadRegTypeLib(LIBID_SHDocVw, 1, 1, lcid, &library);
         return FAILED(hr) ? hr : library->GetTypeInfoOfGuid(IID_IWebBrowser2, info);
     }
     void SetOlder(bool older) { older_ = older; }
+
+    IUnknown* Identity() { return &identity_; }
+    IDispatch* Dispatch() { return &dispatch_; }
 
     // IConnectionPointContainer
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override
@@ -656,7 +725,57 @@ class Browser::Object final : public WebBrowserBase, public IConnectionPointCont
         return S_OK;
     }
 
+    // The object's identity: nothing but IUnknown, on the object's count.
+    class IdentityFace final : public IUnknown {
+      public:
+        explicit IdentityFace(Object& owner) : owner_(owner) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+        {
+            return owner_.QueryInterface(iid, out);
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return owner_.AddRef(); }
+        ULONG STDMETHODCALLTYPE Release() override { return owner_.Release(); }
+
+      private:
+        Object& owner_;
+    };
+    // Its IDispatch, a pointer of its own that answers as IWebBrowser2's IDispatch does.
+    class DispatchFace final : public IDispatch {
+      public:
+        explicit DispatchFace(Object& owner) : owner_(owner) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+        {
+            return owner_.QueryInterface(iid, out);
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return owner_.AddRef(); }
+        ULONG STDMETHODCALLTYPE Release() override { return owner_.Release(); }
+        HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
+        {
+            return owner_.GetTypeInfoCount(count);
+        }
+        HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override
+        {
+            return owner_.GetTypeInfo(index, lcid, info);
+        }
+        HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
+                                                DISPID* ids) override
+        {
+            return owner_.GetIDsOfNames(iid, names, count, lcid, ids);
+        }
+        HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags,
+                                         DISPPARAMS* params, VARIANT* result, EXCEPINFO* info,
+                                         UINT* error) override
+        {
+            return owner_.Invoke(id, iid, lcid, flags, params, result, info, error);
+        }
+
+      private:
+        Object& owner_;
+    };
+
     LONG references_ = 0; // as the frame's
+    IdentityFace identity_{*this};
+    DispatchFace dispatch_{*this};
     HelperSetCallback onHelperSet_;
     bool older_ = false;
     std::array<long, kPropertyCount> values_{};
@@ -679,14 +798,14 @@ void Browser::SetOlderBrowser(bool older)
     object_->SetOlder(older);
 }
 
-IWebBrowser2* Browser::Site() const
+IUnknown* Browser::Site() const
 {
-    return object_.Get();
+    return object_->Identity();
 }
 
 bool Browser::FireBeforeNavigate2(const std::string& url, const std::string& frameName)
 {
-    ComPtr<IWebBrowser2> target = object_.Get();
+    ComPtr<IDispatch> target = object_->Dispatch();
     if (!frameName.empty()) target = Frame::Create(object_.Get());
 
     Variant urlValue(Widen(url));
@@ -706,21 +825,21 @@ bool Browser::FireBeforeNavigate2(const std::string& url, const std::string& fra
 void Browser::FireNavigateComplete2(const std::string& url)
 {
     Variant urlValue(Widen(url));
-    VARIANTARG args[] = {urlValue.ByRef(), DispatchArg(object_.Get())};
+    VARIANTARG args[] = {urlValue.ByRef(), DispatchArg(object_->Dispatch())};
     object_->Fire(DISPID_NAVIGATECOMPLETE2, args, static_cast<UINT>(std::size(args)));
 }
 
 void Browser::FireDocumentComplete(const std::string& url)
 {
     Variant urlValue(Widen(url));
-    VARIANTARG args[] = {urlValue.ByRef(), DispatchArg(object_.Get())};
+    VARIANTARG args[] = {urlValue.ByRef(), DispatchArg(object_->Dispatch())};
     object_->Fire(DISPID_DOCUMENTCOMPLETE, args, static_cast<UINT>(std::size(args)));
 }
 
-bool Browser::FireNewWindow2()
+bool Browser::FireNewWindow2(bool cancelledBefore)
 {
     IDispatch* newWindow = nullptr;
-    VARIANT_BOOL cancel = VARIANT_FALSE;
+    VARIANT_BOOL cancel = cancelledBefore ? VARIANT_TRUE : VARIANT_FALSE;
     VARIANTARG windowArg;
     VariantInit(&windowArg);
     windowArg.vt = VT_BYREF | VT_DISPATCH;
@@ -732,10 +851,11 @@ bool Browser::FireNewWindow2()
     return cancel != VARIANT_FALSE;
 }
 
-bool Browser::FireNewWindow3(const std::string& url, DWORD flags)
+bool Browser::FireNewWindow3(const std::string& url, DWORD flags, const std::string& frameUrl,
+                             bool cancelledBefore)
 {
     IDispatch* newWindow = nullptr;
-    VARIANT_BOOL cancel = VARIANT_FALSE;
+    VARIANT_BOOL cancel = cancelledBefore ? VARIANT_TRUE : VARIANT_FALSE;
     VARIANTARG windowArg;
     VariantInit(&windowArg);
     windowArg.vt = VT_BYREF | VT_DISPATCH;
@@ -744,7 +864,9 @@ bool Browser::FireNewWindow3(const std::string& url, DWORD flags)
     VariantInit(&flagsArg);
     flagsArg.vt = VT_I4;
     flagsArg.lVal = static_cast<LONG>(flags);
-    Bstr context(object_->Location());
+    // The URL context is the address of the document that opens the window: the page, or
+    // the frame inside it.
+    Bstr context(frameUrl.empty() ? object_->Location() : Widen(frameUrl));
     Bstr address(Widen(url));
     VARIANTARG args[] = {BstrArg(address.Get()), BstrArg(context.Get()), flagsArg,
                          BoolRefArg(&cancel), windowArg};

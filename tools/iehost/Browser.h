@@ -38,21 +38,25 @@ class Browser {
     Browser& operator=(const Browser&) = delete;
 
     // A browser older than NewWindow3 (Internet Explorer 6 before Service Pack 2): its type
-    // information does not offer the event. Set before a helper is sited.
+    // library does not offer the event. Set before a helper is sited.
     void SetOlderBrowser(bool older);
 
-    // The browser as a helper sees it: what IObjectWithSite::SetSite is given.
-    IWebBrowser2* Site() const;
+    // The browser as a helper sees it: what IObjectWithSite::SetSite is given (the object's
+    // identity; its IWebBrowser2 and IDispatch are other pointers, as in the browser).
+    IUnknown* Site() const;
 
-    // Events, to every advised sink; those with a Cancel argument return whether a sink
-    // set it. An empty frameName navigates the top-level page; any other fires with a
+    // Events, to every advised sink; those with a Cancel argument return whether it is set
+    // at the end (cancelledBefore: another add-on set it before the sinks are called).
+    // Text is UTF-8. An empty frameName navigates the top-level page; any other fires with a
     // sub-frame object of that name as pDisp.
     bool FireBeforeNavigate2(const std::string& url, const std::string& frameName = {});
     void FireNavigateComplete2(const std::string& url);
     void FireDocumentComplete(const std::string& url);
-    bool FireNewWindow2();
-    // flags: NWMF_* bits; the URL context is the current location.
-    bool FireNewWindow3(const std::string& url, DWORD flags);
+    bool FireNewWindow2(bool cancelledBefore = false);
+    // flags: NWMF_* bits; the URL context is frameUrl for a window opened by a frame, the
+    // current location otherwise.
+    bool FireNewWindow3(const std::string& url, DWORD flags, const std::string& frameUrl = {},
+                        bool cancelledBefore = false);
     // The events with one VT_BOOL argument: DISPID_ONTOOLBAR, DISPID_WINDOWSETRESIZABLE, ...
     void FireBool(DISPID dispid, bool value);
 
