@@ -4,7 +4,7 @@ set -euo pipefail
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 
-pkgs=(g++-mingw-w64-i686-posix mingw-w64-tools cmake ninja-build googletest clang
+pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools cmake ninja-build googletest clang
       wine wine32:i386 wine64 fonts-wine xvfb xauth fp-utils icoutils nsis zip python3 make)
 missing=()
 for p in "${pkgs[@]}"; do
