@@ -94,6 +94,14 @@ LONG DeleteTree(HKEY root, const std::string& path, REGSAM view)
 
 bool Is64BitWindows()
 {
+    // Where Windows can name its own processor (10 and later), only x86-64 counts: the
+    // 64-bit regsvr32 and browsers of ARM64 Windows cannot load QUELLOR64.DLL.
+    using IsWow64Process2 = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    if (auto isWow64Process2 = SystemCall<IsWow64Process2>("kernel32.dll", "IsWow64Process2")) {
+        USHORT process = 0, native = 0;
+        return isWow64Process2(GetCurrentProcess(), &process, &native) &&
+               process != IMAGE_FILE_MACHINE_UNKNOWN && native == IMAGE_FILE_MACHINE_AMD64;
+    }
     using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
     auto isWow64 = SystemCall<IsWow64>("kernel32.dll", "IsWow64Process");
     BOOL wow64 = FALSE;

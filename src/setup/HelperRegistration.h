@@ -10,7 +10,7 @@
 
 namespace setup {
 
-// True on 64-bit Windows, where this 32-bit program runs under WOW64. Asked at run time:
+// True on x86-64 Windows, where this 32-bit program runs under WOW64. Asked at run time:
 // Windows XP before Service Pack 2 has no IsWow64Process.
 bool Is64BitWindows();
 
