@@ -91,22 +91,16 @@ class KillCountTest : public MainFormTest {
         app::MessageFilterHook.reset();
     }
     void Kill(WPARAM wp) { SendMessageA(form->Handle(), form->KillMessage, wp, 0); }
-    static DWORD Counter(const char* name)
+    // A stored value of the type and size given; `missing` otherwise.
+    template <typename T> static T Stored(const char* name, DWORD type, T missing)
     {
         std::optional<Raw> raw = settingskey::Get(name);
-        DWORD value = 0xFFFFFFFF;
-        if (raw && raw->type == REG_DWORD && raw->bytes.size() == 4)
-            memcpy(&value, raw->bytes.data(), 4);
-        return value;
+        if (raw && raw->type == type && raw->bytes.size() == sizeof(T))
+            memcpy(&missing, raw->bytes.data(), sizeof(T));
+        return missing;
     }
-    static double KillDate()
-    {
-        std::optional<Raw> raw = settingskey::Get("KillDate");
-        double value = -1;
-        if (raw && raw->type == REG_BINARY && raw->bytes.size() == 8)
-            memcpy(&value, raw->bytes.data(), 8);
-        return value;
-    }
+    static DWORD Counter(const char* name) { return Stored<DWORD>(name, REG_DWORD, 0xFFFFFFFF); }
+    static double KillDate() { return Stored<double>("KillDate", REG_BINARY, -1); }
 };
 
 TEST_F(KillCountTest, TheKillMessageAndTheShellsRestartAreLetThroughTheMainWindowsFilter)

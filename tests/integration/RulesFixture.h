@@ -126,17 +126,17 @@ inline void CloseBox(TfrmEditRule& editor)
 
 class RulesTest : public MainFormTest {
 protected:
-  std::string RulePath() const { return RuleFolder() + "QUELLOR.rul"; }
-  void WriteRuleFile(const std::string& bytes) { testsupport::WriteFileBytes(RulePath(), bytes); }
-  std::string RuleFile() const { return testsupport::ReadFileBytes(RulePath()); }
+    std::string RulePath() const { return RuleFolder() + "QUELLOR.rul"; }
+    void WriteRuleFile(const std::string& bytes) { testsupport::WriteFileBytes(RulePath(), bytes); }
+    std::string RuleFile() const { return testsupport::ReadFileBytes(RulePath()); }
 
-  std::vector<RuleRow> Rows() const
-  {
-      std::vector<RuleRow> rows;
-      for (int i = 0; i < form->lvwRules.Count(); ++i)
-          rows.push_back({form->lvwRules.ItemText(i, 0), form->lvwRules.ItemText(i, 1),
-                          form->lvwRules.ItemData(i)});
-      return rows;
+    std::vector<RuleRow> Rows() const
+    {
+        std::vector<RuleRow> rows;
+        for (int i = 0; i < form->lvwRules.Count(); ++i)
+            rows.push_back({form->lvwRules.ItemText(i, 0), form->lvwRules.ItemText(i, 1),
+                            form->lvwRules.ItemData(i)});
+        return rows;
     }
 
     void SetRows(const std::vector<RuleRow>& rows)
