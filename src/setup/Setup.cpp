@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/Paths.h"
+#include "app/UserData.h"
 #include "app/frmMain.h"
 #include "helper_contract/HelperContract.h"
 #include "setup/FolderLocations.h"
@@ -172,6 +173,8 @@ void TfrmMain::Uninstall()
     for (const char* file : {"license.txt", "quellor.chm", "quellor.rul", "quellor.log",
                              "gunshot.wav", "whoosh.wav", "laser.wav"})
         DeleteFileA((folder + file).c_str());
+    // From Windows Vista on the rule file and the log are the user's own, apart.
+    app::RemoveUserData();
 
     ScheduleDeletion(folder + "quellor.exe");
     std::string left;

@@ -134,6 +134,7 @@ class BrowserHelper : public ::testing::Test {
     void SetUp() override
     {
         testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kKey);
+        e2e::ClearUserData();
         folder_ = FreshProgramFolder("helper", {"QUELLOR.EXE", "QUELLOR.DLL"});
         ASSERT_EQ(CallEntry(folder_ + "QUELLOR.DLL", "DllRegisterServer"), S_OK);
     }
@@ -233,7 +234,7 @@ TEST(BrowserHelperRegistration, WritesItsClassAndHelperKeysAndRemovesThemAgain)
 TEST_F(BrowserHelper, JudgesEachNewWindowByCtrlUserRulesAndDefault)
 {
     StartQuellor();
-    testsupport::WriteFileBytes(folder_ + "QUELLOR.rul",
+    testsupport::WriteFileBytes(e2e::StoredPath("RuleFile"),
                                 RuleBytes("partner.example", 2) + RuleBytes("trusted.example", 1) +
                                     RuleBytes("trusted.example/kill/", 3) +
                                     RuleBytes("http://ads.example.com/bad", 4));
@@ -286,7 +287,7 @@ popup http://www.partner.example.evil.net/j.html
                   .back(),
               "popup http://www.partner.example/k.html -> killed")
         << "no pop-up address, so no rule on it applies";
-    for (const LogRecord& r : ReadLog(folder_ + "QUELLOR.log"))
+    for (const LogRecord& r : ReadLog(e2e::StoredPath("LogFile")))
         got.emplace_back(r.url, r.source);
     EXPECT_EQ(got, want);
     EXPECT_EQ(Counter("KillsToDate"), want.size());
@@ -314,7 +315,7 @@ popup http://ads.example.com/kill/3.html
         30000));
     SetDword("DefaultNoPopups", 0);
     Touch();
-    testsupport::WriteFileBytes(folder_ + "QUELLOR.rul", RuleBytes("ads.example.com/kill", 4));
+    testsupport::WriteFileBytes(e2e::StoredPath("RuleFile"), RuleBytes("ads.example.com/kill", 4));
     DWORD code = 99;
     ASSERT_TRUE(browser.WaitExit(60000, &code));
     std::vector<std::string> lines = Lines(testsupport::ReadFileBytes(out));
@@ -383,11 +384,11 @@ TEST_F(BrowserHelper, TwoBrowsersKillingAtOnceLeaveWholeRecordsAndExactCounters)
 
     EXPECT_EQ(Counter("KillsToDate"), 80u);
     EXPECT_EQ(Counter("KillsToday"), 80u);
-    std::string bytes = testsupport::ReadFileBytes(folder_ + "QUELLOR.log");
+    std::string bytes = testsupport::ReadFileBytes(e2e::StoredPath("LogFile"));
     EXPECT_EQ(bytes.size() % 520, 0u) << "no torn record";
     EXPECT_LE(bytes.size(), 10u * 1024);
     EXPECT_GE(bytes.size(), 520u * 10) << "trimmed to about 90%, not emptied";
-    for (const LogRecord& r : ReadLog(folder_ + "QUELLOR.log")) {
+    for (const LogRecord& r : ReadLog(e2e::StoredPath("LogFile"))) {
         bool one = r.url == "http://ads.example.com/one" && r.source == "http://one.example/";
         bool two = r.url == "http://ads.example.com/two" && r.source == "http://two.example/";
         EXPECT_TRUE(one || two) << r.url << " from " << r.source;

@@ -104,7 +104,11 @@ std::string UrlOf(const std::string& log, size_t index)
 
 class KillReport : public ::testing::Test {
   protected:
-    void SetUp() override { testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kKey); }
+    void SetUp() override
+    {
+        testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kKey);
+        e2e::ClearUserData();
+    }
     void TearDown() override
     {
         if (!folder_.empty()) CallHelperEntry(folder_, "DllUnregisterServer");
@@ -198,7 +202,7 @@ TEST_F(KillReport, AKillFlashesQuellorsTrayIconAndIsLoggedAndCounted)
     EXPECT_EQ(GetDword("KillsToDate"), 1u);
     EXPECT_EQ(GetDword("KillsToday"), 1u);
     EXPECT_EQ(GetDate("KillDate"), Today());
-    std::string log = testsupport::ReadFileBytes(folder + "QUELLOR.log");
+    std::string log = testsupport::ReadFileBytes(e2e::StoredPath("LogFile"));
     ASSERT_EQ(log.size(), 520u);
     EXPECT_EQ(UrlOf(log, 0), "http://ads.example.com/one.html");
     End(quellor, main);

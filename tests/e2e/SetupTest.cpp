@@ -11,10 +11,15 @@ namespace {
 
 class SetupE2e : public ::testing::Test {
   protected:
-    void SetUp() override { RemoveInstallation(); }
+    void SetUp() override
+    {
+        RemoveInstallation();
+        e2e::ClearUserData();
+    }
     void TearDown() override
     {
         RemoveInstallation();
+        e2e::ClearUserData();
         for (const std::string& folder : folders_)
             ForgetPendingOperationsUnder(folder);
     }
@@ -183,6 +188,12 @@ TEST_F(SetupE2e, UninstallAnsweredYesRemovesTheProductAndSchedulesTheRest)
     testsupport::WriteFileBytes(folder + "QUELLOR.rul", std::string(257, '\0'));
     testsupport::WriteFileBytes(folder + "QUELLOR.log", std::string(520, '\0'));
     testsupport::WriteFileBytes(folder + "my alert.wav", "RIFF");
+    // From Windows Vista on the program keeps them in the user's own folders.
+    const std::string userRules = e2e::StoredPath("RuleFile"), userLog = e2e::StoredPath("LogFile");
+    ASSERT_EQ(Lower(userRules), Lower(e2e::UserRuleFolder() + "QUELLOR.rul"));
+    ASSERT_EQ(Lower(userLog), Lower(e2e::UserLogFolder() + "QUELLOR.log"));
+    testsupport::WriteFileBytes(userRules, std::string(257, '\0'));
+    testsupport::WriteFileBytes(userLog, std::string(520, '\0'));
     HKEY settings = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Tandrel\\Quellor", 0, nullptr, 0,
                               KEY_WRITE, nullptr, &settings, nullptr),
@@ -204,6 +215,13 @@ TEST_F(SetupE2e, UninstallAnsweredYesRemovesTheProductAndSchedulesTheRest)
                              "gunshot.wav", "whoosh.wav", "laser.wav"})
         EXPECT_FALSE(FileExists(folder + file)) << file;
     EXPECT_TRUE(FileExists(folder + "my alert.wav"));
+    // The user's files go, and so do their folders, which held nothing else.
+    EXPECT_FALSE(FileExists(userRules));
+    EXPECT_FALSE(FileExists(userLog));
+    for (const std::string& tandrel : {e2e::UserRuleFolder(), e2e::UserLogFolder()})
+        EXPECT_EQ(GetFileAttributesA(tandrel.substr(0, tandrel.size() - 8).c_str()),
+                  INVALID_FILE_ATTRIBUTES)
+            << tandrel;
     // The running program and the libraries go at the next restart, then the folder; the
     // 64-bit library, of no use on 32-bit Windows, with them.
     EXPECT_EQ(
