@@ -1,6 +1,8 @@
 # The README's commands. Each installs what it needs (scripts/deps.sh) before it builds.
 BUILD   := build
 PREFIX  := $(CURDIR)/$(BUILD)/wineprefix
+# The tests' 64-bit prefix: 64-bit browsers beside 32-bit ones (with-display.sh finds it).
+PREFIX64 := $(PREFIX)64
 NATIVE  := $(BUILD)/native
 JOBS    ?= 2
 ARGS    ?=
@@ -26,6 +28,7 @@ native: deps
 
 prefix: deps
 	@scripts/wine-prefix.sh $(PREFIX)
+	@scripts/wine-prefix.sh $(PREFIX64) win64
 
 # From its own folder, as its shortcuts start it, so help finds quellor.chm beside it.
 run: build prefix

@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# Creates the build's own 32-bit Wine prefix once: virtual desktop (so hidden windows
+# Creates one of the build's own Wine prefixes once: virtual desktop (so hidden windows
 # do not wait for a window manager and the tray shows), no audio device, no Mono/Gecko.
+# The second argument is its kind: win32 (the default) or win64, which runs 64-bit and
+# 32-bit programs and keeps a 64-bit and a 32-bit view of the registry.
 set -euo pipefail
 prefix="$1"
-export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all
+arch="${2:-win32}"
+export WINEPREFIX="$prefix" WINEARCH="$arch" WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # The marker names the prefix's make-up: a prefix made before a change (the fonts, say)
 # is made anew.
 ready="$prefix/.quellor-ready-2"
 [ -f "$ready" ] && exit 0
 rm -rf "$prefix"
-echo "Creating Wine prefix $prefix ..."
+echo "Creating Wine prefix $prefix ($arch) ..."
 wineboot -i </dev/null >/dev/null 2>&1
 wineserver -w
 # Debian's Wine does not look in its own font folder: without these, "MS Sans Serif" and

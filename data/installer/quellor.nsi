@@ -36,6 +36,23 @@ Page license
 Page directory
 Page instfiles
 
+; Internet Explorer holds a browser helper while a browser window is open: then the new one
+; waits beside it and takes its place when Windows restarts. $2 names the helpers held.
+!macro InstallHelper NAME ID
+  Delete "$INSTDIR\${NAME}"
+  IfFileExists "$INSTDIR\${NAME}" 0 helper_free_${ID}
+    File /oname=${NAME}.new "${SOURCE}/${NAME}"
+    Rename /REBOOTOK "$INSTDIR\${NAME}.new" "$INSTDIR\${NAME}"
+    StrCmp $2 "" 0 +3
+      StrCpy $2 "${NAME}"
+      Goto helper_done_${ID}
+    StrCpy $2 "$2 and ${NAME}"
+    Goto helper_done_${ID}
+  helper_free_${ID}:
+    File "${SOURCE}/${NAME}"
+  helper_done_${ID}:
+!macroend
+
 Section "Quellor"
   ; A running Quellor holds QUELLOR.EXE open: end it the way Windows ends a session.
   StrCpy $1 0
@@ -51,17 +68,14 @@ Section "Quellor"
   ; (quellor.log) and the settings in the user's key stay as they were.
   SetOutPath "$INSTDIR"
   File "${SOURCE}/QUELLOR.EXE"
-  ; Internet Explorer holds the browser helper while a browser window is open: then the new
-  ; one waits beside it and takes its place when Windows restarts.
-  Delete "$INSTDIR\QUELLOR.DLL"
-  IfFileExists "$INSTDIR\QUELLOR.DLL" 0 helper_free
-    File /oname=QUELLOR.DLL.new "${SOURCE}/QUELLOR.DLL"
-    Rename /REBOOTOK "$INSTDIR\QUELLOR.DLL.new" "$INSTDIR\QUELLOR.DLL"
-    MessageBox MB_OK|MB_ICONINFORMATION "A browser window is using the Quellor browser helper (QUELLOR.DLL). The new one will take its place when you restart Windows; until then the browser keeps the old one." /SD IDOK
-    Goto helper_done
-  helper_free:
-    File "${SOURCE}/QUELLOR.DLL"
-  helper_done:
+  ; The helper of 32-bit browsers and the one of 64-bit browsers: both ship, QUELLOR.EXE /i
+  ; registers the 64-bit one only on 64-bit Windows.
+  StrCpy $2 ""
+  !insertmacro InstallHelper QUELLOR.DLL 32
+  !insertmacro InstallHelper QUELLOR64.DLL 64
+  StrCmp $2 "" helpers_done
+    MessageBox MB_OK|MB_ICONINFORMATION "A browser window is using the Quellor browser helper ($2). The new version will take its place when you restart Windows; until then the browser keeps the old one." /SD IDOK
+  helpers_done:
   File "${SOURCE}/quellor.chm"
   File "${SOURCE}/license.txt"
   File "${SOURCE}/gunshot.wav"

@@ -1,22 +1,83 @@
-// Kill notifications from the browser helper: the tray icon flashes and the alert sound
-// plays. What counts is the state of the settings page's controls, applied or not.
+// Kill notifications from the browser helper: a kill a Protected Mode helper could not
+// count is counted here, then the tray icon flashes and the alert sound plays. What counts
+// is the state of the settings page's controls, applied or not.
+#include "app/Alerts.h"
+
 #include <string>
 
 #include "app/Sound.h"
 #include "app/frmMain.h"
 #include "helper_contract/HelperContract.h"
+#include "helper_contract/KillPolicy.h"
+#include "history/LogWriter.h"
+#include "settings/LocalTime.h"
+#include "win/Integrity.h"
+
+namespace app {
+std::optional<win::MessageFilterApi> MessageFilterHook;
+}
 
 void TfrmMain::RegisterKillMessage()
 {
     KillMessage = RegisterWindowMessageA(contract::kKillMessageName);
+    AllowMessageFromBrowsers(KillMessage);
+    // Made here, before a browser makes it, with the label that lets every browser take it.
+    if (!WritersMutex) WritersMutex = win::CreateSharedMutex(contract::kWriterMutex);
 }
 
-void TfrmMain::KillNotification(UINT msg)
+void TfrmMain::AllowMessageFromBrowsers(UINT msg)
 {
-    if (KillMessage == 0 || msg != KillMessage || !chkVisualAlert.Checked()) return;
+    if (msg == 0) return;
+    win::AllowMessageFromLowerIntegrity(Handle(), msg,
+                                        app::MessageFilterHook ? *app::MessageFilterHook
+                                                               : win::SystemMessageFilterApi());
+}
+
+void TfrmMain::KillNotification(UINT msg, WPARAM wp)
+{
+    if (KillMessage == 0 || msg != KillMessage) return;
+    // Counted before anything else, so that whatever follows shows the new counts.
+    if (wp == contract::kCountThisKill) CountKill();
+    if (!chkVisualAlert.Checked()) return;
     // A running timer keeps its rhythm: the next tick starts the sequence again.
     AnimationStep = 0;
     tmrSysTrayAnimate.SetEnabled(true);
+}
+
+// The helpers raise the counters under the writers' mutex, so we do too, or two raises at
+// once would lose one. The GUI thread never waits for it: a helper may hold it for a trim of
+// a long log; the kill is kept and the timer tries again until the mutex is free. Done on
+// this thread, not a worker's, so that in the usual case (the mutex free) the counts are
+// already stored when the rest of this message's handling reads them.
+void TfrmMain::CountKill()
+{
+    ++PendingKills;
+    WritePendingKills(0, false);
+}
+
+bool TfrmMain::WritePendingKills(DWORD waitMs, bool evenUnlocked)
+{
+    if (PendingKills == 0) return true;
+    if (!WritersMutex) WritersMutex = win::CreateSharedMutex(contract::kWriterMutex);
+    DWORD wait = WritersMutex ? WaitForSingleObject(WritersMutex.get(), waitMs) : WAIT_FAILED;
+    // An abandoned mutex is ours all the same; no mutex at all must not stop the counting.
+    bool held = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    if (!held && WritersMutex && !evenUnlocked) {
+        tmrKillCount.SetEnabled(true);
+        return false;
+    }
+    // A counter that cannot be written is given up, as the helper gives it up.
+    double now = NowAsOleDate();
+    for (; PendingKills > 0; --PendingKills)
+        history::RaiseKillCounters(now);
+    if (held) ReleaseMutex(WritersMutex.get());
+    tmrKillCount.SetEnabled(false);
+    return true;
+}
+
+void TfrmMain::tmrKillCountTimer(ui::TObject*)
+{
+    WritePendingKills(0, false);
 }
 
 void TfrmMain::tmrSysTrayAnimateTimer(ui::TObject*)

@@ -6,6 +6,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Paths.h"
+#include "app/UserData.h"
 #include "helper_contract/HelperContract.h"
 #include "win/Modules.h"
 
@@ -144,9 +145,11 @@ void TfrmMain::CreateShell()
     tmrAnimate.OnTimer = [this](ui::TObject* s) { tmrAnimateTimer(s); };
     tmrSysTrayAnimate.OnTimer = [this](ui::TObject* s) { tmrSysTrayAnimateTimer(s); };
     tmrKazaa.OnTimer = [this](ui::TObject* s) { tmrKazaaTimer(s); };
+    tmrKillCount.OnTimer = [this](ui::TObject* s) { tmrKillCountTimer(s); };
     tmrAnimate.Create(*this, 250, true);
     tmrSysTrayAnimate.Create(*this, 200, false);
     tmrKazaa.Create(*this, 250, true);
+    tmrKillCount.Create(*this, 100, false);
 }
 
 void TfrmMain::CreateAboutPage()
@@ -192,6 +195,7 @@ void TfrmMain::FormCreate(ui::TObject*)
 
     // Each failure is shown and start-up goes on: stopping here would leave a hidden
     // process with no tray icon, which nobody could reach or end.
+    app::PrepareUserData();
     try {
         StoreFilePaths(app::StoredLogFilePath(), app::RuleFilePath());
     } catch (...) {
@@ -199,6 +203,8 @@ void TfrmMain::FormCreate(ui::TObject*)
     }
     SettingsRefreshAtStartup();
     TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+    // Run elevated (started by the installer), the shell's restart must still reach us.
+    AllowMessageFromBrowsers(TaskbarCreatedMessage);
     TrayIconAdd();
     RegisterKillMessage();
     KazaaWnd = nullptr;
@@ -251,6 +257,7 @@ LRESULT TfrmMain::WMQueryEndSession()
 
 void TfrmMain::FormDestroy(ui::TObject*)
 {
+    WritePendingKills(kLastKillCountWaitMs, true);
     ui::Application().OnHelp = nullptr;
     CallHtmlHelp(nullptr, nullptr, HH_CLOSE_ALL, 0, false);
     TrayIconDelete();
@@ -297,7 +304,7 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp)
             TrayIconAdd();
             return 0;
         }
-        KillNotification(msg);
+        KillNotification(msg, wp);
         break;
     }
     return TForm::WndProc(msg, wp, lp);

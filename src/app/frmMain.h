@@ -20,6 +20,9 @@ inline constexpr UINT WM_TRAYMESSAGE = WM_USER + 1234;
 inline constexpr DWORD kTrayRecordSize = 88;
 // The tip that record holds, without its terminating zero.
 inline constexpr size_t kTrayTipChars = 63;
+// How long the program's end waits for a helper to let go of the writers' mutex before the
+// kills it still has to count are written all the same.
+inline constexpr DWORD kLastKillCountWaitMs = 2000;
 
 class TfrmMain : public ui::TForm {
 public:
@@ -38,6 +41,8 @@ public:
     ui::TPopupMenu mnuTrayPopup;
     ui::TMenuItem mnuDefaultBehaviour, mnuRulesEngine, mnuHistoryLog, N1, mnuAbout, N2, mnuExit;
     ui::TTimer tmrAnimate, tmrSysTrayAnimate, tmrKazaa;
+    // Tries again to count kills the browser helper asked us to count (app/Alerts.cpp).
+    ui::TTimer tmrKillCount;
     ui::TOpenDialog dlgFileOpen;
 
     NOTIFYICONDATAA TrayIconData{};
@@ -81,8 +86,23 @@ public:
     // Step of the tray animation, 0 to 4.
     int AnimationStep = 0;
 
+    // Kills a Protected Mode helper asked us to count that wait for the writers' mutex,
+    // which the helpers hold while they write.
+    int PendingKills = 0;
+    // The writers' mutex, open for the program's life, so that it carries the label that
+    // lets low-integrity browsers take it whoever comes after.
+    win::Kernel WritersMutex;
+
     void RegisterKillMessage();
-    void KillNotification(UINT msg);
+    // Lets the message in from browsers of lower integrity (Protected Mode).
+    void AllowMessageFromBrowsers(UINT msg);
+    void KillNotification(UINT msg, WPARAM wp);
+    // Counts one kill now if no helper holds the writers' mutex, or soon after.
+    void CountKill();
+    // Raises the counters for the pending kills if the mutex is had within waitMs (or at
+    // all events with evenUnlocked); false, with the timer running, when they still wait.
+    bool WritePendingKills(DWORD waitMs, bool evenUnlocked);
+    void tmrKillCountTimer(ui::TObject* sender);
     void tmrSysTrayAnimateTimer(ui::TObject* sender);
     void tmrAnimateTimer(ui::TObject* sender);
 

@@ -6,8 +6,12 @@ namespace contract {
 inline constexpr char kMainWindowClass[] = "TfrmMain";
 inline constexpr char kMainWindowCaption[] = "Quellor";
 inline constexpr char kKillMessageName[] = "WM_POPUP_KILLED";
+// Taken by whoever writes the log or the kill counters: browser processes of every
+// integrity level and the tray program (win::CreateSharedMutex makes it).
+inline constexpr char kWriterMutex[] = "Local\\Quellor.LogWriter";
 
-// Under HKEY_CURRENT_USER. The helper reads the settings; it alone writes the counters.
+// Under HKEY_CURRENT_USER. The helper reads the settings and writes the counters, unless
+// it runs at low integrity: then the tray program counts for it (KillPolicy.h).
 inline constexpr char kSettingsKey[] = "Software\\Tandrel\\Quellor";
 inline constexpr char kKillsToDate[] = "KillsToDate";
 inline constexpr char kKillsToday[] = "KillsToday";

@@ -4,8 +4,14 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace history {
+
+// Written and read byte by byte, so a 32-bit and a 64-bit helper write the same record: an
+// 8-byte IEEE 754 time, then the two text fields.
+static_assert(std::numeric_limits<double>::is_iec559 && sizeof(double) == 8);
+static_assert(8 + 2 * kTextFieldSize == kLogEntrySize);
 
 namespace {
 

@@ -31,6 +31,10 @@ struct TRuleRecord {
     std::uint8_t kind;
 };
 static_assert(sizeof(TRuleRecord) == 257, "the file's record is 257 bytes, no gaps");
+// The 32-bit and the 64-bit helper read the same bytes: byte-aligned members only.
+static_assert(offsetof(TRuleRecord, url) == 1 && offsetof(TRuleRecord, kind) == 256 &&
+                  alignof(TRuleRecord) == 1,
+              "the record's layout is the same at every bitness");
 inline constexpr std::size_t kRuleRecordSize = sizeof(TRuleRecord);
 
 struct TRule {

@@ -1,12 +1,12 @@
 // Installation and uninstallation from the command line.
 #include <windows.h>
 
-#include <shlwapi.h>
-
 #include "app/Paths.h"
+#include "app/UserData.h"
 #include "app/frmMain.h"
 #include "helper_contract/HelperContract.h"
 #include "setup/FolderLocations.h"
+#include "setup/HelperRegistration.h"
 #include "setup/SetupOps.h"
 #include "win/Error.h"
 #include "win/Handles.h"
@@ -89,24 +89,6 @@ void ScheduleDeletion(const std::string& path)
     MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-bool MachineKeyExists(const std::string& path)
-{
-    win::RegKey key;
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
-}
-
-// Deletes the machine's key and all below it; a line naming the key and the system's
-// reason when it is still there afterwards, or nothing when it is gone.
-std::string RemoveMachineKey(const std::string& path)
-{
-    LONG result = SHDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
-    if (!MachineKeyExists(path)) return {};
-    return "HKEY_LOCAL_MACHINE\\" + path + ": " +
-           win::SystemErrorText(
-               HRESULT_FROM_WIN32(result == ERROR_SUCCESS ? ERROR_ACCESS_DENIED : result)) +
-           "\r\n";
-}
-
 // Without its own path, setup would find its files relative to the current folder and
 // could delete another program's.
 bool HaveProgramPath(const std::string& programPath)
@@ -128,8 +110,15 @@ void TfrmMain::Install()
     const std::string folder = app::ProgramFolder();
     if (!HaveProgramPath(programPath)) return;
 
-    if (!setup::RegisterServerDll(app::HelperLibraryPath())) {
-        application.ShowMessageBox(product + " installation FAILED. Unable to register QUELLOR.DLL",
+    // On 64-bit Windows the 64-bit library too; a failure leaves neither registered.
+    const std::vector<setup::THelperLibrary> libraries =
+        setup::HelperLibraries(app::HelperLibraryPath(), setup::Is64BitWindows());
+    for (size_t i = 0; i < libraries.size(); ++i) {
+        if (!libraries[i].registered || setup::RegisterHelper(libraries[i])) continue;
+        for (size_t done = 0; done < i; ++done)
+            if (libraries[done].registered) setup::UnregisterHelper(libraries[done]);
+        application.ShowMessageBox(product + " installation FAILED. Unable to register " +
+                                       libraries[i].shownName,
                                    application.Title, MB_OK);
         return;
     }
@@ -184,21 +173,29 @@ void TfrmMain::Uninstall()
     for (const char* file : {"license.txt", "quellor.chm", "quellor.rul", "quellor.log",
                              "gunshot.wav", "whoosh.wav", "laser.wav"})
         DeleteFileA((folder + file).c_str());
+    // From Windows Vista on the rule file and the log are the user's own, apart.
+    app::RemoveUserData();
 
     ScheduleDeletion(folder + "quellor.exe");
     std::string left;
-    if (!setup::UnregisterServerDll(app::HelperLibraryPath())) {
-        left += RemoveMachineKey(contract::kHelperKey);
-        application.ShowMessageBox(
-            "Unregister of QUELLOR.DLL failed. The file will be removed after reboot.",
-            application.Title, MB_OK);
-    } else if (MachineKeyExists(contract::kHelperKey)) {
-        // Registered off, yet its key is still there: removed here where we may.
-        left += RemoveMachineKey(contract::kHelperKey);
+    // Each library in its own registry view; the 64-bit one, unused on 32-bit Windows, is
+    // only deleted there, so that the folder can go.
+    for (const setup::THelperLibrary& library :
+         setup::HelperLibraries(app::HelperLibraryPath(), setup::Is64BitWindows())) {
+        const REGSAM view = library.View();
+        if (library.registered && !setup::UnregisterHelper(library)) {
+            left += setup::RemoveMachineKey(contract::kHelperKey, view);
+            application.ShowMessageBox("Unregister of " + library.shownName +
+                                           " failed. The file will be removed after reboot.",
+                                       application.Title, MB_OK);
+        } else if (library.registered && setup::MachineKeyExists(contract::kHelperKey, view)) {
+            // Registered off, yet its key is still there: removed here where we may.
+            left += setup::RemoveMachineKey(contract::kHelperKey, view);
+        }
+        ScheduleDeletion(folder + library.fixedName);
     }
-    ScheduleDeletion(folder + "quellor.dll");
     ScheduleDeletion(folder);
-    left += RemoveMachineKey(kUninstallRoot + product);
+    left += setup::RemoveMachineKey(kUninstallRoot + product, 0);
 
     // A user without the rights to these keys would otherwise be told all went well while
     // Internet Explorer still loads the helper, or the entry stays in the program list.

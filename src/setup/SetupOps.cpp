@@ -17,8 +17,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace setup {
 
-namespace {
-
 bool HasDllExtension(const std::string& path)
 {
     size_t dot = path.find_last_of('.');
@@ -28,6 +26,8 @@ bool HasDllExtension(const std::string& path)
     CharLowerBuffA(extension.data(), static_cast<DWORD>(extension.size()));
     return extension == ".dll";
 }
+
+namespace {
 
 bool CallServerEntry(const std::string& path, const char* entry)
 {

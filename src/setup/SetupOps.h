@@ -6,6 +6,9 @@
 
 namespace setup {
 
+// True when the path's extension, in any case, is ".dll".
+bool HasDllExtension(const std::string& path);
+
 // Loads the library and calls its DllRegisterServer (DllUnregisterServer) entry point.
 // True when the entry point was found, called and reported success.
 bool RegisterServerDll(const std::string& path);

@@ -155,6 +155,8 @@ int main()
         std::string(temp) + "quellor bench " + std::to_string(GetCurrentProcessId()) + "\\";
     CreateDirectoryA(folder.c_str(), nullptr);
     app::SetProgramPathForTests(folder + "QUELLOR.EXE");
+    // The log beside the program, as before Vista: where it lies does not change the cost.
+    app::SetUserFoldersForTests({});
     std::string path = folder + "QUELLOR.log";
 
     std::vector<std::string> last;

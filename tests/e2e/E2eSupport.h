@@ -3,7 +3,9 @@
 // folder, the process, its windows, the registry, the files and the shell's tray.
 #include <gtest/gtest.h>
 #include <windows.h>
+
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <functional>
 
@@ -51,6 +53,52 @@ inline int TrayIconsWidth()
         }
     }
     return w - leftmost;
+}
+
+// The user's own data folders from Windows Vista on, named as the shell names them:
+// ...\AppData\Local\Tandrel\Quellor\ for the rules, its LocalLow sibling for the log.
+inline std::string UserRuleFolder()
+{
+    char path[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)))
+        return {};
+    return std::string(path) + "\\Tandrel\\Quellor\\";
+}
+inline std::string UserLogFolder()
+{
+    std::string local = UserRuleFolder();
+    size_t appData = local.rfind("\\Local\\");
+    return appData == std::string::npos ? std::string() : local.replace(appData, 7, "\\LocalLow\\");
+}
+
+// What another test's Quellor left in the user's folders: a test starts from "never run".
+inline void ClearUserData()
+{
+    for (const std::string& folder : {UserRuleFolder(), UserLogFolder()}) {
+        if (folder.empty()) continue;
+        WIN32_FIND_DATAA data;
+        HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                    DeleteFileA((folder + data.cFileName).c_str());
+            } while (FindNextFileA(find, &data));
+            FindClose(find);
+        }
+        RemoveDirectoryA(folder.c_str());
+        RemoveDirectoryA(folder.substr(0, folder.size() - 8).c_str()); // ...\Tandrel
+    }
+}
+
+// A path the running program stored for the browser helper (LogFile, RuleFile).
+inline std::string StoredPath(const char* name)
+{
+    char data[1024] = {};
+    DWORD size = sizeof data - 1;
+    if (RegGetValueA(HKEY_CURRENT_USER, "Software\\Tandrel\\Quellor", name, RRF_RT_REG_SZ, nullptr,
+                     data, &size) != ERROR_SUCCESS)
+        return {};
+    return data;
 }
 
 inline bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs)

@@ -153,6 +153,7 @@ class BrowserHelper : public ::testing::Test {
     void SetUp() override
     {
         testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kKey);
+        e2e::ClearUserData();
         folder_ = FreshProgramFolder("helper", {"QUELLOR.EXE", "QUELLOR.DLL"});
         ASSERT_EQ(CallEntry(folder_ + "QUELLOR.DLL", "DllRegisterServer"), S_OK);
     }

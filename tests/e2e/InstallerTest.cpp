@@ -1,6 +1,7 @@
 // The Windows installer that make dist packs, run silently as an administrator would run
-// it: into a folder whose path holds blanks, then again over itself as an upgrade, then
-// removed through the entry it left in Add or Remove Programs.
+// it: into a folder whose path holds blanks, then again over itself as an upgrade (over
+// damaged files, and over helpers a browser holds), then removed through the entry it left
+// in Add or Remove Programs.
 #include "E2eSupport.h"
 #include "SetupSupport.h"
 
@@ -12,11 +13,7 @@ using testsupport::FileExists;
 
 namespace {
 
-const char kClsidServer[] = "CLSID\\{2E6E1467-2E6F-424F-B42D-CB3B6995A0A3}\\InprocServer32";
 const char kSettingsKey[] = "Software\\Tandrel\\Quellor";
-const std::vector<std::string> kProductFiles = {"QUELLOR.EXE", "QUELLOR.DLL", "quellor.chm",
-                                                "license.txt", "gunshot.wav", "whoosh.wav",
-                                                "laser.wav"};
 
 std::string ReadAll(const std::string& path)
 {
@@ -125,11 +122,15 @@ class InstallerE2e : public ::testing::Test {
         return RunAnswering(line, "Quellor", {"OK"});
     }
 
-    void ExpectInstalled()
+    // Every product file as packed, except those a browser holds (left to the restart).
+    void ExpectInstalled(const std::vector<std::string>& held = {})
     {
         const std::string program = folder_ + "\\QUELLOR.EXE";
         for (const std::string& file : kProductFiles)
-            EXPECT_TRUE(FileExists(folder_ + "\\" + file)) << file;
+            if (std::find(held.begin(), held.end(), file) == held.end())
+                EXPECT_TRUE(ReadAll(folder_ + "\\" + file) ==
+                            ReadAll(testsupport::StageDir() + file))
+                    << file << " is not the packed one";
         EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
         EXPECT_EQ(Lower(StringValue(HKEY_CLASSES_ROOT, kClsidServer, nullptr).value_or("")),
                   Lower(folder_ + "\\QUELLOR.DLL"));
@@ -177,6 +178,11 @@ TEST_F(InstallerE2e, InstallsUpgradesInPlaceKeepingTheUsersDataAndUninstallsThro
     HWND running = robot::FindTopWindow(0, "TfrmMain", "Quellor", 10000);
     ASSERT_TRUE(running) << "the installer left no Quellor running";
 
+    // Damaged files, so that the upgrade has to replace them all (the running program's
+    // own file cannot be written).
+    for (const std::string& file : kProductFiles)
+        if (file != "QUELLOR.EXE") testsupport::WriteFileBytes(folder_ + "\\" + file, "damaged");
+
     // The upgrade: no folder given, the running copy closed, everything replaced in place.
     Answered second = Install(false);
     EXPECT_TRUE(second.ended);
@@ -203,5 +209,40 @@ TEST_F(InstallerE2e, InstallsUpgradesInPlaceKeepingTheUsersDataAndUninstallsThro
     EXPECT_FALSE(FileExists(StartupFolder() + "Quellor.lnk"));
     EXPECT_FALSE(FileExists(ProgramGroup()));
     EXPECT_FALSE(FileExists(folder_ + "\\quellor.rul"));
-    EXPECT_EQ(PendingDeletionsUnder(folder_).size(), 3u) << "program, helper and folder";
+    EXPECT_EQ(PendingDeletionsUnder(folder_).size(), 4u) << "program, helpers and folder";
+}
+
+TEST_F(InstallerE2e, HelpersABrowserHoldsAreReplacedAtTheNextRestart)
+{
+    Answered first = Install(true);
+    ASSERT_EQ(first.boxes.size(), 1u);
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalled());
+    EndRunningQuellor();
+    // A 32-bit browser has the helper loaded; a 64-bit one holds QUELLOR64.DLL just as fast.
+    HMODULE loaded = LoadLibraryA((folder_ + "\\QUELLOR.DLL").c_str());
+    ASSERT_TRUE(loaded);
+    HANDLE held = CreateFileA((folder_ + "\\QUELLOR64.DLL").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    Answered upgrade = Install(false);
+    FreeLibrary(loaded);
+    CloseHandle(held);
+    EXPECT_TRUE(upgrade.ended);
+    EXPECT_EQ(upgrade.boxes.size(), 1u);
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalled({"QUELLOR.DLL", "QUELLOR64.DLL"}));
+    // Each new helper waits beside the old one, to be renamed over it at the restart.
+    std::vector<std::string> pending = ReadPendingOperations(), renames;
+    for (size_t i = 0; i + 1 < pending.size(); i += 2)
+        if (Lower(pending[i]).find(Lower(folder_)) != std::string::npos)
+            renames.push_back(Lower(pending[i] + " -> " + pending[i + 1]));
+    const std::string at = Lower("\\??\\" + folder_ + "\\");
+    EXPECT_EQ(renames, (std::vector<std::string>{
+                           at + "quellor.dll.new -> !" + at + "quellor.dll",
+                           at + "quellor64.dll.new -> !" + at + "quellor64.dll",
+                       }));
+    for (const char* file : {"QUELLOR.DLL", "QUELLOR64.DLL"})
+        EXPECT_TRUE(ReadAll(folder_ + "\\" + file + ".new") ==
+                    ReadAll(testsupport::StageDir() + file))
+            << file;
 }

@@ -99,7 +99,11 @@ std::string UrlOf(const std::string& log, size_t index)
 
 class KillReport : public ::testing::Test {
   protected:
-    void SetUp() override { testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kKey); }
+    void SetUp() override
+    {
+        testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kKey);
+        e2e::ClearUserData();
+    }
     void TearDown() override
     {
         if (!folder_.empty()) CallHelperEntry(folder_, "DllUnregisterServer");
@@ -202,12 +206,7 @@ TEST_F(KillReport, AKillFlashesQuellorsTrayIconAndIsLoggedAndCounted)
     EXPECT_EQ(GetDword("KillsToDate"), 1u);
     EXPECT_EQ(GetDword("KillsToday"), 1u);
     EXPECT_EQ(GetDate("KillDate"), Today());
-    char logPath[MAX_PATH] = {};
-    DWORD size = sizeof logPath;
-    ASSERT_EQ(
-        RegGetValueA(HKEY_CURRENT_USER, kKey, "LogFile", RRF_RT_REG_SZ, nullptr, logPath, &size),
-        ERROR_SUCCESS);
-    std::string log = testsupport::ReadFileBytes(logPath);
+    std::string log = testsupport::ReadFileBytes(e2e::StoredPath("LogFile"));
     ASSERT_EQ(log.size(), 520u);
     EXPECT_EQ(UrlOf(log, 0), "http://ads.example.com/one.html");
     End(quellor, main);

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "E2eSupport.h"
+
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -20,6 +22,12 @@ namespace setuptest {
 inline constexpr char kHelperKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\explorer\\Browser Helper Objects\\"
     "{2E6E1467-2E6F-424F-B42D-CB3B6995A0A3}";
+// The files of the program folder, as packed.
+inline const std::vector<std::string> kProductFiles = {
+    "QUELLOR.EXE", "QUELLOR.DLL", "QUELLOR64.DLL", "quellor.chm",
+    "license.txt", "gunshot.wav", "whoosh.wav",    "laser.wav"};
+inline constexpr char kClsidServer[] =
+    "CLSID\\{2E6E1467-2E6F-424F-B42D-CB3B6995A0A3}\\InprocServer32";
 inline constexpr char kUninstallKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quellor";
 
@@ -103,20 +111,23 @@ inline std::vector<std::string> FilesIn(const std::string& folder)
     return names;
 }
 
-inline bool KeyExists(HKEY root, const std::string& path)
+// `view` is 0 for this process's own view of the registry, or KEY_WOW64_64KEY or
+// KEY_WOW64_32KEY for one of the two views of 64-bit Windows.
+inline bool KeyExists(HKEY root, const std::string& path, REGSAM view = 0)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
     RegCloseKey(key);
     return true;
 }
 
-inline std::optional<std::string> StringValue(HKEY root, const std::string& path, const char* name)
+inline std::optional<std::string> StringValue(HKEY root, const std::string& path, const char* name,
+                                              REGSAM view = 0)
 {
     char buffer[2048] = {};
     DWORD size = sizeof buffer - 1, type = 0;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return {};
     LONG result =
         RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     RegCloseKey(key);
@@ -135,16 +146,37 @@ inline DWORD ValueCount(HKEY root, const std::string& path)
     return values;
 }
 
-inline std::optional<DWORD> DwordValue(HKEY root, const std::string& path, const char* name)
+inline std::optional<DWORD> DwordValue(HKEY root, const std::string& path, const char* name,
+                                       REGSAM view = 0)
 {
     DWORD data = 0, size = sizeof data, type = 0;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return {};
     LONG result =
         RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
     RegCloseKey(key);
     if (result != ERROR_SUCCESS || type != REG_DWORD) return {};
     return data;
+}
+
+// Deletes a key and everything below it in one view of the registry.
+inline void DeleteKeyTreeIn(HKEY root, const std::string& path, REGSAM view)
+{
+    HKEY key = nullptr;
+    std::vector<std::string> children;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &key) == ERROR_SUCCESS) {
+        char name[256];
+        DWORD length = sizeof name;
+        while (RegEnumKeyExA(key, static_cast<DWORD>(children.size()), name, &length, nullptr,
+                             nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+            children.push_back(name);
+            length = sizeof name;
+        }
+        RegCloseKey(key);
+    }
+    for (const std::string& child : children)
+        DeleteKeyTreeIn(root, path + "\\" + child, view);
+    RegDeleteKeyExA(root, path.c_str(), view, 0);
 }
 
 inline unsigned long long FolderBytes(const std::string& folder)
@@ -330,6 +362,124 @@ inline void RemoveInstallation()
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, kHelperKey);
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
     DeleteKeyOrLink(HKEY_LOCAL_MACHINE, kUninstallKey);
+}
+
+// What setup shows: the boxes the robot reads, and a run of QUELLOR.EXE with a switch.
+inline constexpr char kInstalled[] = "Quellor has been successfully installed and is now running.";
+inline constexpr char kInstallFailed[] =
+    "Quellor installation FAILED. Unable to register QUELLOR.DLL";
+inline constexpr char kConfirm[] = "Do you wish to completely uninstall Quellor";
+inline constexpr char kUnregisterFailed[] =
+    "Unregister of QUELLOR.DLL failed. The file will be removed after reboot.";
+inline constexpr char kUninstalled[] = "Quellor has been successfully uninstalled.";
+
+struct Box {
+    std::string caption, text, icon;
+    std::vector<std::string> buttons;
+};
+inline const Box kInstalledBox{"Quellor", kInstalled, "none", {"OK"}};
+inline const Box kInstallFailedBox{"Quellor", kInstallFailed, "none", {"OK"}};
+inline const Box kConfirmBox{"Confirm", kConfirm, "question", {"Yes", "No"}};
+inline const Box kUnregisterFailedBox{"Quellor", kUnregisterFailed, "none", {"OK"}};
+inline const Box kUninstalledBox{"Uninstall Completed", kUninstalled, "information", {"OK"}};
+
+inline std::string Describe(const std::vector<robot::DialogSeen>& seen)
+{
+    std::string out;
+    for (const robot::DialogSeen& d : seen) {
+        out += "\n  [" + d.caption + "] \"" + d.text + "\" icon " + d.icon + " buttons";
+        for (const std::string& b : d.buttons)
+            out += " " + b;
+    }
+    return out.empty() ? "\n  (no box)" : out;
+}
+
+inline void ExpectBoxes(const std::vector<robot::DialogSeen>& seen,
+                        const std::vector<Box>& expected)
+{
+    ASSERT_EQ(seen.size(), expected.size()) << Describe(seen);
+    for (size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].caption, expected[i].caption) << "box " << i << Describe(seen);
+        EXPECT_EQ(seen[i].text, expected[i].text) << "box " << i;
+        EXPECT_EQ(seen[i].icon, expected[i].icon) << "box " << i;
+        EXPECT_EQ(seen[i].buttons, expected[i].buttons) << "box " << i;
+    }
+}
+
+// A process started from a whole command line, as Windows starts an UninstallString.
+class Started {
+  public:
+    Started(const std::string& commandLine, const std::string& folder)
+    {
+        std::vector<char> line(commandLine.begin(), commandLine.end());
+        line.push_back('\0');
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            folder.c_str(), &startup, &info_))
+            info_ = {};
+    }
+    ~Started()
+    {
+        if (!info_.hProcess) return;
+        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(info_.hProcess, 1);
+            WaitForSingleObject(info_.hProcess, 5000);
+        }
+        CloseHandle(info_.hProcess);
+        CloseHandle(info_.hThread);
+    }
+    Started(const Started&) = delete;
+    Started& operator=(const Started&) = delete;
+    explicit operator bool() const { return info_.hProcess != nullptr; }
+    DWORD Pid() const { return info_.dwProcessId; }
+    bool WaitExit(DWORD ms) const
+    {
+        return WaitForSingleObject(info_.hProcess, ms) == WAIT_OBJECT_0;
+    }
+
+  private:
+    PROCESS_INFORMATION info_{};
+};
+
+struct Outcome {
+    std::vector<robot::DialogSeen> boxes;
+    bool startedNormally = false; // its main window and its tray icon appeared
+    bool endedByItself = false;
+};
+
+// Runs the command line with the robot answering `script`, waits for `boxes` boxes, then
+// either for the normal start (which it ends as the session's end would) or for the end.
+inline Outcome RunQuellor(const std::string& commandLine, const std::string& folder,
+                          const std::vector<std::string>& script, size_t boxes, bool normalStart)
+{
+    Outcome outcome;
+    int trayBefore = e2e::TrayIconsWidth();
+    Started quellor(commandLine, folder);
+    EXPECT_TRUE(quellor) << commandLine;
+    if (!quellor) return outcome;
+    {
+        robot::Robot robot(quellor.Pid(), script);
+        robot.WaitForCount(boxes, 30000);
+        if (normalStart) {
+            HWND main = robot::FindTopWindow(quellor.Pid(), "TfrmMain", "Quellor", 10000);
+            outcome.startedNormally =
+                main &&
+                e2e::WaitFor([&] { return e2e::TrayIconsWidth() >= trayBefore + 16; }, 5000);
+            DWORD_PTR answer = 0;
+            if (main)
+                SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                                    &answer);
+        }
+        outcome.endedByItself = quellor.WaitExit(20000);
+        outcome.boxes = robot.Seen();
+    }
+    return outcome;
+}
+
+inline std::string Quoted(const std::string& path)
+{
+    return "\"" + path + "\"";
 }
 
 } // namespace setuptest

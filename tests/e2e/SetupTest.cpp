@@ -9,130 +9,17 @@ using testsupport::FileExists;
 
 namespace {
 
-const std::vector<std::string> kProductFiles = {"QUELLOR.EXE", "QUELLOR.DLL", "quellor.chm",
-                                                "license.txt", "gunshot.wav", "whoosh.wav",
-                                                "laser.wav"};
-const char kInstalled[] = "Quellor has been successfully installed and is now running.";
-const char kInstallFailed[] = "Quellor installation FAILED. Unable to register QUELLOR.DLL";
-const char kConfirm[] = "Do you wish to completely uninstall Quellor";
-const char kUnregisterFailed[] =
-    "Unregister of QUELLOR.DLL failed. The file will be removed after reboot.";
-const char kUninstalled[] = "Quellor has been successfully uninstalled.";
-
-struct Box {
-    std::string caption, text, icon;
-    std::vector<std::string> buttons;
-};
-const Box kInstalledBox{"Quellor", kInstalled, "none", {"OK"}};
-const Box kInstallFailedBox{"Quellor", kInstallFailed, "none", {"OK"}};
-const Box kConfirmBox{"Confirm", kConfirm, "question", {"Yes", "No"}};
-const Box kUnregisterFailedBox{"Quellor", kUnregisterFailed, "none", {"OK"}};
-const Box kUninstalledBox{"Uninstall Completed", kUninstalled, "information", {"OK"}};
-
-std::string Describe(const std::vector<robot::DialogSeen>& seen)
-{
-    std::string out;
-    for (const robot::DialogSeen& d : seen) {
-        out += "\n  [" + d.caption + "] \"" + d.text + "\" icon " + d.icon + " buttons";
-        for (const std::string& b : d.buttons)
-            out += " " + b;
-    }
-    return out.empty() ? "\n  (no box)" : out;
-}
-
-void ExpectBoxes(const std::vector<robot::DialogSeen>& seen, const std::vector<Box>& expected)
-{
-    ASSERT_EQ(seen.size(), expected.size()) << Describe(seen);
-    for (size_t i = 0; i < seen.size(); ++i) {
-        EXPECT_EQ(seen[i].caption, expected[i].caption) << "box " << i << Describe(seen);
-        EXPECT_EQ(seen[i].text, expected[i].text) << "box " << i;
-        EXPECT_EQ(seen[i].icon, expected[i].icon) << "box " << i;
-        EXPECT_EQ(seen[i].buttons, expected[i].buttons) << "box " << i;
-    }
-}
-
-// A process started from a whole command line, as Windows starts an UninstallString.
-class Started {
-  public:
-    Started(const std::string& commandLine, const std::string& folder)
-    {
-        std::vector<char> line(commandLine.begin(), commandLine.end());
-        line.push_back('\0');
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            folder.c_str(), &startup, &info_))
-            info_ = {};
-    }
-    ~Started()
-    {
-        if (!info_.hProcess) return;
-        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(info_.hProcess, 1);
-            WaitForSingleObject(info_.hProcess, 5000);
-        }
-        CloseHandle(info_.hProcess);
-        CloseHandle(info_.hThread);
-    }
-    Started(const Started&) = delete;
-    Started& operator=(const Started&) = delete;
-    explicit operator bool() const { return info_.hProcess != nullptr; }
-    DWORD Pid() const { return info_.dwProcessId; }
-    bool WaitExit(DWORD ms) const
-    {
-        return WaitForSingleObject(info_.hProcess, ms) == WAIT_OBJECT_0;
-    }
-
-  private:
-    PROCESS_INFORMATION info_{};
-};
-
-struct Outcome {
-    std::vector<robot::DialogSeen> boxes;
-    bool startedNormally = false; // its main window and its tray icon appeared
-    bool endedByItself = false;
-};
-
-// Runs the command line with the robot answering `script`, waits for `boxes` boxes, then
-// either for the normal start (which it ends as the session's end would) or for the end.
-Outcome RunQuellor(const std::string& commandLine, const std::string& folder,
-                   const std::vector<std::string>& script, size_t boxes, bool normalStart)
-{
-    Outcome outcome;
-    int trayBefore = e2e::TrayIconsWidth();
-    Started quellor(commandLine, folder);
-    EXPECT_TRUE(quellor) << commandLine;
-    if (!quellor) return outcome;
-    {
-        robot::Robot robot(quellor.Pid(), script);
-        robot.WaitForCount(boxes, 30000);
-        if (normalStart) {
-            HWND main = robot::FindTopWindow(quellor.Pid(), "TfrmMain", "Quellor", 10000);
-            outcome.startedNormally =
-                main &&
-                e2e::WaitFor([&] { return e2e::TrayIconsWidth() >= trayBefore + 16; }, 5000);
-            DWORD_PTR answer = 0;
-            if (main)
-                SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000,
-                                    &answer);
-        }
-        outcome.endedByItself = quellor.WaitExit(20000);
-        outcome.boxes = robot.Seen();
-    }
-    return outcome;
-}
-
-std::string Quoted(const std::string& path)
-{
-    return "\"" + path + "\"";
-}
-
 class SetupE2e : public ::testing::Test {
   protected:
-    void SetUp() override { RemoveInstallation(); }
+    void SetUp() override
+    {
+        RemoveInstallation();
+        e2e::ClearUserData();
+    }
     void TearDown() override
     {
         RemoveInstallation();
+        e2e::ClearUserData();
         for (const std::string& folder : folders_)
             ForgetPendingOperationsUnder(folder);
     }
@@ -301,6 +188,12 @@ TEST_F(SetupE2e, UninstallAnsweredYesRemovesTheProductAndSchedulesTheRest)
     testsupport::WriteFileBytes(folder + "QUELLOR.rul", std::string(257, '\0'));
     testsupport::WriteFileBytes(folder + "QUELLOR.log", std::string(520, '\0'));
     testsupport::WriteFileBytes(folder + "my alert.wav", "RIFF");
+    // From Windows Vista on the program keeps them in the user's own folders.
+    const std::string userRules = e2e::StoredPath("RuleFile"), userLog = e2e::StoredPath("LogFile");
+    ASSERT_EQ(Lower(userRules), Lower(e2e::UserRuleFolder() + "QUELLOR.rul"));
+    ASSERT_EQ(Lower(userLog), Lower(e2e::UserLogFolder() + "QUELLOR.log"));
+    testsupport::WriteFileBytes(userRules, std::string(257, '\0'));
+    testsupport::WriteFileBytes(userLog, std::string(520, '\0'));
     HKEY settings = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Tandrel\\Quellor", 0, nullptr, 0,
                               KEY_WRITE, nullptr, &settings, nullptr),
@@ -322,10 +215,19 @@ TEST_F(SetupE2e, UninstallAnsweredYesRemovesTheProductAndSchedulesTheRest)
                              "gunshot.wav", "whoosh.wav", "laser.wav"})
         EXPECT_FALSE(FileExists(folder + file)) << file;
     EXPECT_TRUE(FileExists(folder + "my alert.wav"));
-    // The running program and its library go at the next restart, then the folder.
-    EXPECT_EQ(PendingDeletionsUnder(folder),
-              (std::vector<std::string>{Lower(folder + "quellor.exe"),
-                                        Lower(folder + "quellor.dll"), Lower(folder)}));
+    // The user's files go, and so do their folders, which held nothing else.
+    EXPECT_FALSE(FileExists(userRules));
+    EXPECT_FALSE(FileExists(userLog));
+    for (const std::string& tandrel : {e2e::UserRuleFolder(), e2e::UserLogFolder()})
+        EXPECT_EQ(GetFileAttributesA(tandrel.substr(0, tandrel.size() - 8).c_str()),
+                  INVALID_FILE_ATTRIBUTES)
+            << tandrel;
+    // The running program and the libraries go at the next restart, then the folder; the
+    // 64-bit library, of no use on 32-bit Windows, with them.
+    EXPECT_EQ(
+        PendingDeletionsUnder(folder),
+        (std::vector<std::string>{Lower(folder + "quellor.exe"), Lower(folder + "quellor.dll"),
+                                  Lower(folder + "quellor64.dll"), Lower(folder)}));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey)); // the library's own unregistering
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
     EXPECT_EQ(StringValue(HKEY_CURRENT_USER, "Software\\Tandrel\\Quellor", "SoundFile"), "x.wav");
@@ -357,9 +259,10 @@ TEST_F(SetupE2e, UninstallWithoutTheLibraryRemovesItsKeyAndSaysSo)
         EXPECT_TRUE(outcome.endedByItself);
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
         EXPECT_FALSE(FileExists(folder + "quellor.chm"));
-        EXPECT_EQ(PendingDeletionsUnder(folder),
-                  (std::vector<std::string>{Lower(folder + "quellor.exe"),
-                                            Lower(folder + "quellor.dll"), Lower(folder)}));
+        EXPECT_EQ(
+            PendingDeletionsUnder(folder),
+            (std::vector<std::string>{Lower(folder + "quellor.exe"), Lower(folder + "quellor.dll"),
+                                      Lower(folder + "quellor64.dll"), Lower(folder)}));
     }
 }
 

@@ -39,7 +39,7 @@ LRESULT CALLBACK SpyOnRows(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, 
 
 class HistoryPageTest : public MainFormTest {
   protected:
-    std::string LogPath() const { return folder + "QUELLOR.log"; }
+    std::string LogPath() const { return LogFolder() + "QUELLOR.log"; }
 
     // The user's way in through the tray menu (shows the window, then loads the page).
     void EnterByMenu() { form->mnuHistoryLog.Click(); }

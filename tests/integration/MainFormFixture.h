@@ -59,6 +59,11 @@ protected:
 
     void Pump(DWORD ms = 50) { testsupport::PumpFor(ms); }
 
+    // The user's own files, from Windows Vista on, in the profile that the test's program
+    // folder stands in for.
+    std::string RuleFolder() const { return folder + "AppData\\Local\\Tandrel\\Quellor\\"; }
+    std::string LogFolder() const { return folder + "AppData\\LocalLow\\Tandrel\\Quellor\\"; }
+
     std::string folder;
     std::unique_ptr<TfrmMain> form;
     std::vector<RecordedBox> boxes;

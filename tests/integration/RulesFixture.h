@@ -126,7 +126,7 @@ inline void CloseBox(TfrmEditRule& editor)
 
 class RulesTest : public MainFormTest {
 protected:
-    std::string RulePath() const { return folder + "QUELLOR.rul"; }
+    std::string RulePath() const { return RuleFolder() + "QUELLOR.rul"; }
     void WriteRuleFile(const std::string& bytes) { testsupport::WriteFileBytes(RulePath(), bytes); }
     std::string RuleFile() const { return testsupport::ReadFileBytes(RulePath()); }
 

@@ -156,9 +156,9 @@ TEST_F(SettingsPageStartTest, StartUpWithTheVisualAlertOffLeavesThePreviewStill)
     EXPECT_FALSE(form->tmrAnimate.Enabled());
     EXPECT_TRUE(form->imgAnimateOn.Visible());
     EXPECT_FALSE(form->imgAnimateOff.Visible());
-    // Start-up stored the two paths beside the program.
-    EXPECT_EQ(settingskey::Get("LogFile"), (Raw{REG_SZ, Sz(folder + "QUELLOR.log")}));
-    EXPECT_EQ(settingskey::Get("RuleFile"), (Raw{REG_SZ, Sz(folder + "QUELLOR.rul")}));
+    // Start-up stored the two paths in the user's folders.
+    EXPECT_EQ(settingskey::Get("LogFile"), (Raw{REG_SZ, Sz(LogFolder() + "QUELLOR.log")}));
+    EXPECT_EQ(settingskey::Get("RuleFile"), (Raw{REG_SZ, Sz(RuleFolder() + "QUELLOR.rul")}));
 }
 
 TEST_F(SettingsPageTest, EveryEditEnablesApply)
@@ -413,7 +413,7 @@ TEST_F(SettingsPageBadStartTest, ALoadErrorAtStartUpIsShownAndStartUpGoesOn)
 {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Invalid data type for 'KillDate'");
-    EXPECT_EQ(settingskey::Get("LogFile"), (Raw{REG_SZ, Sz(folder + "QUELLOR.log")}));
+    EXPECT_EQ(settingskey::Get("LogFile"), (Raw{REG_SZ, Sz(LogFolder() + "QUELLOR.log")}));
     EXPECT_NE(form->KillMessage, 0u) << "registered";
     EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &form->TrayIconData)) << "the tray icon is there";
     // Read before the bad value: shown; from it on: the defaults.

@@ -1,0 +1,80 @@
+#include "app/UserData.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/Paths.h"
+#include "win/Files.h"
+
+namespace app {
+
+namespace {
+
+bool FolderExists(const std::string& folder)
+{
+    DWORD attributes = GetFileAttributesA(folder.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Each missing level of a path that ends in a backslash.
+void CreateFolders(const std::string& folder)
+{
+    for (size_t at = folder.find('\\', 3); at != std::string::npos; at = folder.find('\\', at + 1))
+        CreateDirectoryA(folder.substr(0, at).c_str(), nullptr);
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
+}
+
+void CopyIfOnlyBesideProgram(const std::string& from, const std::string& to)
+{
+    if (SameFile(from, to) || win::FileExists(to) || !win::FileExists(from)) return;
+    CopyFileA(from.c_str(), to.c_str(), TRUE);
+}
+
+// The folder's first use for this user: a later start finds it, so a log the user cleared
+// or a rule file deleted is not brought back from the program folder.
+bool MakeDataFolder(const std::string& folder)
+{
+    if (FolderExists(folder) || SameFile(folder, ProgramFolder())) return false;
+    CreateFolders(folder);
+    return FolderExists(folder);
+}
+
+void RemoveDataFolder(const std::string& root)
+{
+    if (root.empty()) return;
+    RemoveDirectoryA((root + "Tandrel\\Quellor").c_str());
+    RemoveDirectoryA((root + "Tandrel").c_str());
+}
+
+} // namespace
+
+void PrepareUserData()
+{
+    if (!CurrentUserFolders().perUser) return;
+    if (MakeDataFolder(RuleFolder()))
+        CopyIfOnlyBesideProgram(ProgramRuleFilePath(), RuleFilePath());
+    if (MakeDataFolder(LogFolder())) {
+        CopyIfOnlyBesideProgram(ProgramStoredLogFilePath(), StoredLogFilePath());
+        CopyIfOnlyBesideProgram(ProgramLogFilePath(), LogFilePath());
+    }
+}
+
+void RemoveUserData()
+{
+    UserFolders folders = CurrentUserFolders();
+    if (!folders.perUser) return;
+    // In the program folder only the fixed names go, as they always did.
+    for (const std::string& file : {RuleFilePath(), StoredLogFilePath(), LogFilePath()}) {
+        std::string folder = file.substr(0, file.find_last_of('\\') + 1);
+        if (!SameFile(folder, ProgramFolder())) DeleteFileA(file.c_str());
+    }
+    RemoveDataFolder(folders.localAppData);
+    RemoveDataFolder(folders.localAppDataLow);
+}
+
+} // namespace app
