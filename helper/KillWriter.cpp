@@ -6,6 +6,7 @@
 #include "helper/HelperCache.h"
 #include "helper/Module.h"
 #include "history/LogWriter.h"
+#include "win/Integrity.h"
 
 namespace helper {
 
@@ -18,11 +19,12 @@ constexpr DWORD kSettleMs = 5;
 // Its stack: enough for the file and registry calls, little of a browser's address space.
 constexpr SIZE_T kStackBytes = 256 * 1024;
 
-// What recording a kill does in this process. Here the decision has one place to live, for
-// when it depends on the process (where it may write, whom it must ask to count).
+// What recording a kill does in this process: a Protected Mode browser may write the log
+// in LocalLow, but its registry writes would land in a private store, so it asks the tray
+// program to count.
 history::TKillRecording RecordingForThisProcess()
 {
-    return {};
+    return history::RecordingFor(contract::DutiesAt(win::ProcessIntegrity()));
 }
 
 // The browser's thread only queues and sets an event, which never waits on the writer.
@@ -102,7 +104,7 @@ class TKillWriter {
             // The counters changed the settings key: its view is read again here, not on
             // the browser's thread at its next event.
             THelperCache::Instance().Fresh(false);
-            if (how.notify) history::NotifyTrayProgram(how.notifyParam);
+            if (how.notify) history::NotifyTrayProgram(how.askTrayToCount);
         } catch (...) {
             // out of memory: this record is lost, the next ones are not
         }

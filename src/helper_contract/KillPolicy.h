@@ -28,13 +28,6 @@ struct KillDuties {
     bool notifies = false; // posts "WM_POPUP_KILLED"
     // Writing the log or the counters happens under the writers' mutex.
     bool TakesWritersLock() const { return writesLog || writesCounters; }
-    // The wParam for the index-th tray window told (FindWindowEx order). Exactly one window
-    // is asked to count, or a second running instance would count the kill twice; when
-    // that post fails, the next window is asked instead.
-    uintptr_t WParamFor(int windowIndex) const
-    {
-        return asksTrayToCount && windowIndex == 0 ? kCountThisKill : kKillCounted;
-    }
 };
 
 KillDuties DutiesAt(Integrity level);

@@ -9,13 +9,12 @@
 
 #include "helper_contract/HelperContract.h"
 #include "win/Handles.h"
+#include "win/Integrity.h"
 
 namespace history {
 
 namespace {
 
-// One name for every browser process of the session.
-constexpr char kWriterMutex[] = "Local\\Quellor.LogWriter";
 // Records moved at a time when the log is trimmed: a full log of 10,000 KB needs no 9 MB
 // buffer inside a browser whose address space may be short of one.
 constexpr uint64_t kRecordsPerMove = 63;
@@ -157,20 +156,33 @@ bool RaiseKillCounters(double now)
            set(contract::kKillDate, REG_BINARY, &today, sizeof today);
 }
 
-int NotifyTrayProgram(WPARAM wParam)
+int NotifyTrayProgram(bool askToCount)
 {
     UINT message = RegisterWindowMessageA(contract::kKillMessageName);
     int told = 0;
     HWND window = nullptr;
     while ((window = FindWindowExA(nullptr, window, contract::kMainWindowClass,
-                                   contract::kMainWindowCaption)) != nullptr)
+                                   contract::kMainWindowCaption)) != nullptr) {
+        // Until one window has taken the request, the next one is asked.
+        WPARAM wParam = askToCount && told == 0 ? contract::kCountThisKill : contract::kKillCounted;
         if (PostMessageA(window, message, wParam, 0)) ++told;
+    }
     return told;
 }
 
 win::Kernel CreateWriterMutex()
 {
-    return win::Kernel(CreateMutexA(nullptr, FALSE, kWriterMutex));
+    return win::CreateSharedMutex(contract::kWriterMutex);
+}
+
+TKillRecording RecordingFor(const contract::KillDuties& duties)
+{
+    TKillRecording how;
+    how.appendToLog = duties.writesLog;
+    how.raiseCounters = duties.writesCounters;
+    how.notify = duties.notifies;
+    how.askTrayToCount = duties.asksTrayToCount;
+    return how;
 }
 
 TKillReport RecordKill(HANDLE writersLock, const TLogEntry& entry, const std::string& logPath,
@@ -186,7 +198,7 @@ TKillReport RecordKill(HANDLE writersLock, const TLogEntry& entry, const std::st
             report.counted = how.raiseCounters && RaiseKillCounters(entry.Time);
         }
     }
-    if (how.notify) report.notified = NotifyTrayProgram(how.notifyParam);
+    if (how.notify) report.notified = NotifyTrayProgram(how.askTrayToCount);
     return report;
 }
 

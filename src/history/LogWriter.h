@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "helper_contract/KillPolicy.h"
 #include "history/LogEntry.h"
 #include "win/Handles.h"
 
@@ -28,12 +29,15 @@ bool AppendLogRecord(const std::string& path, int32_t maxLogSizeKb, const TLogEn
 // now's; KillDate set to today. A broken counter counts from 0. The caller holds the lock.
 bool RaiseKillCounters(double now);
 
-// Posts "WM_POPUP_KILLED" with wParam to every top-level window of the tray program (never
-// sends: the browser must not wait on it). Gives the number of windows told.
-int NotifyTrayProgram(WPARAM wParam = 0);
+// Posts "WM_POPUP_KILLED" to every top-level window of the tray program (never sends: the
+// browser must not wait on it). With askToCount, the first window that takes the message
+// is asked to count the kill (wParam 1) and the others only alert: a second running
+// instance must not count it twice. Gives the number of windows told.
+int NotifyTrayProgram(bool askToCount = false);
 
-// The writers' lock, shared by every browser process of the session: made or opened here
-// and nowhere else. Empty when it can be neither.
+// The writers' lock, shared by every browser process of the session and the tray program,
+// whatever their integrity levels: made or opened here and nowhere else. Empty when it can
+// be neither.
 win::Kernel CreateWriterMutex();
 
 // What recording one closed pop-up window does: the one place a process's circumstances
@@ -42,8 +46,11 @@ struct TKillRecording {
     bool appendToLog = true;
     bool raiseCounters = true;
     bool notify = true;
-    WPARAM notifyParam = 0; // WM_POPUP_KILLED's wParam; 0: the kill is counted already
+    bool askTrayToCount = false; // WM_POPUP_KILLED's wParam 1 instead of 0
 };
+
+// What a process of the integrity level the duties were given for does with a kill.
+TKillRecording RecordingFor(const contract::KillDuties& duties);
 
 struct TKillReport {
     bool lockHeld = false;

@@ -13,6 +13,7 @@
 #include "SettingsKey.h"
 #include "app/Alerts.h"
 #include "helper_contract/HelperContract.h"
+#include "history/LogWriter.h"
 #include "settings/LocalTime.h"
 #include "win/Integrity.h"
 
@@ -238,6 +239,39 @@ TEST_F(KillCountTest, KillsStillWaitingWhenTheProgramEndsAreCountedBeforeItEnds)
     form.reset();
     later.join();
     EXPECT_EQ(Counter("KillsToDate"), 1u);
+}
+
+// A helper's writer at each integrity level, with the tray program running: every kill is
+// logged where the level may write and counted exactly once, by the writer or by the tray.
+TEST_F(KillCountTest, EachIntegrityLevelsKillIsLoggedAndCountedExactlyOnce)
+{
+    const std::string log = testsupport::FreshFolder("levels") + "QUELLOR.log";
+    const struct {
+        contract::Integrity level;
+        bool logged;
+    } cases[] = {
+        {contract::Integrity::None, true},
+        {contract::Integrity::Low, true}, // Protected Mode: the tray counts
+        {contract::Integrity::Medium, true},
+        {contract::Integrity::Untrusted, false},
+    };
+    win::Kernel lock = history::CreateWriterMutex();
+    ASSERT_TRUE(lock);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.level));
+        settingskey::Clear();
+        DeleteFileA(log.c_str());
+        history::TLogEntry entry{NowAsOleDate(), "http://ads.example.com/", "http://news.example/"};
+        history::TKillReport report = history::RecordKill(
+            lock.get(), entry, log, 1000, history::RecordingFor(contract::DutiesAt(c.level)));
+        EXPECT_EQ(report.notified, 1) << "the one tray window told";
+        EXPECT_TRUE(PumpUntil([] { return Counter("KillsToDate") == 1; }, 2000));
+        Pump(100); // a second count would come with the same message
+        EXPECT_EQ(Counter("KillsToDate"), 1u);
+        EXPECT_EQ(Counter("KillsToday"), 1u);
+        EXPECT_EQ(testsupport::FileExists(log) ? testsupport::ReadFileBytes(log).size() : 0u,
+                  c.logged ? 520u : 0u);
+    }
 }
 
 TEST(Integrity, TheWritersMutexCarriesALowLabelOnlyWhenItIsNew)
