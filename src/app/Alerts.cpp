@@ -1,5 +1,6 @@
 // Kill notifications from the browser helper: the tray icon flashes and the alert sound
-// plays. What counts is the state of the settings page's controls, applied or not.
+// plays, and a History Log page on the screen shows the kill. What counts is the state of
+// the settings page's controls, applied or not.
 #include <string>
 
 #include "app/Sound.h"
@@ -13,10 +14,15 @@ void TfrmMain::RegisterKillMessage()
 
 void TfrmMain::KillNotification(UINT msg)
 {
-    if (KillMessage == 0 || msg != KillMessage || !chkVisualAlert.Checked()) return;
-    // A running timer keeps its rhythm: the next tick starts the sequence again.
-    AnimationStep = 0;
-    tmrSysTrayAnimate.SetEnabled(true);
+    if (KillMessage == 0 || msg != KillMessage) return;
+    if (chkVisualAlert.Checked()) {
+        // A running timer keeps its rhythm: the next tick starts the sequence again.
+        AnimationStep = 0;
+        tmrSysTrayAnimate.SetEnabled(true);
+    }
+    // Last, whatever the alerts: the History Log shows the kill and the counters as they
+    // stand once everything else was done for it.
+    RefreshHistory();
 }
 
 void TfrmMain::tmrSysTrayAnimateTimer(ui::TObject*)
