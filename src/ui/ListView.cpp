@@ -163,7 +163,12 @@ class TListView::TOwnedRows : public TRowStore {
 
     bool Holds(int index) const { return index >= 0 && static_cast<size_t>(index) < rows_.size(); }
 
-    void SyncCount() { SendMessageA(list_, LVM_SETITEMCOUNT, rows_.size(), LVSICF_NOSCROLL); }
+    // Only rows added since are new to the control, and it repaints only those in view.
+    void SyncCount()
+    {
+        SendMessageA(list_, LVM_SETITEMCOUNT, rows_.size(),
+                     LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+    }
 
     const std::string& RowText(int index, int column) const
     {
