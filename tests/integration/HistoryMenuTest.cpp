@@ -216,6 +216,14 @@ TEST_F(HistoryMenuTest, TheMenuOpensOnTheEntryFromEveryWayInWithTheItemsThatAppl
         POINT screen = at;
         ClientToScreen(List(), &screen);
         SetCursorPos(screen.x, screen.y);
+        // The pointer's own move first, so the list does not take the click for a drag.
+        testsupport::PumpUntil(
+            [&] {
+                POINT now{};
+                GetCursorPos(&now);
+                return now.x == screen.x && now.y == screen.y;
+            },
+            2000);
         PostMessageA(List(), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(at.x, at.y));
         PostMessageA(List(), WM_RBUTTONUP, 0, MAKELPARAM(at.x, at.y));
         testsupport::PumpUntil([&] { return robot.seen && !FindWindowA("#32768", nullptr); },
