@@ -210,3 +210,36 @@ TEST_F(HistoryFollowTest, TheViewFollowsNewRowsOnlyForAUserAtTheEnd)
     EXPECT_EQ(form->lvwLog.SelectedIndex(), 7);
     EXPECT_EQ(form->lvwLog.FocusedIndex(), 9);
 }
+
+TEST_F(HistoryFollowTest, AKillThatCannotReadTheLogOrACounterSaysNothingAndTheNextCatchesUp)
+{
+    enum Case { BrokenCounter, LogHeld };
+    for (Case c : {BrokenCounter, LogHeld}) {
+        SetCounters(5, 5);
+        form->Hide();
+        Enter(Records(0, 2));
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (c == BrokenCounter) {
+            HKEY key = nullptr;
+            RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_SET_VALUE, &key);
+            RegSetValueExA(key, "KillsToDate", 0, REG_SZ, reinterpret_cast<const BYTE*>("12"), 3);
+            RegCloseKey(key);
+        }
+        ASSERT_EQ(AppendFromAnotherProcess(LogPath(), Records(2, 3)), 0u);
+        if (c == LogHeld)
+            held =
+                CreateFileA(LogPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        boxes.clear();
+        Kill();
+        EXPECT_TRUE(boxes.empty()) << c << ": not a box for every kill";
+        EXPECT_EQ(form->lvwLog.Count(), c == LogHeld ? 2 : 3) << c;
+        EXPECT_EQ(form->lblKillsTotal.Text(), "5  Kills Total") << c;
+
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        SetCounters(6, 6);
+        ASSERT_EQ(AppendFromAnotherProcess(LogPath(), Records(3, 4)), 0u);
+        Kill();
+        EXPECT_EQ(Urls(), UrlsOf(0, 4)) << c;
+        EXPECT_EQ(form->lblKillsTotal.Text(), "6  Kills Total") << c;
+    }
+}
