@@ -1,8 +1,7 @@
 // The History Log's menu on a running QUELLOR.EXE, driven only by the keyboard from this
 // process as a user would drive it: the tray menu to the page, Tab to the list, the arrow
 // keys to an entry, the Applications key or Shift+F10 to its menu, a letter to choose.
-#include <cstring>
-
+#include "../integration/HistoryTestSupport.h"
 #include "E2eSupport.h"
 
 using e2e::FreshProgramFolder;
@@ -11,18 +10,6 @@ using robot::FindTopWindow;
 using robot::Process;
 
 namespace {
-
-std::string LogRecord(const std::string& url, const std::string& source)
-{
-    std::string r(520, '\0');
-    double time = 45000.5;
-    std::memcpy(r.data(), &time, 8);
-    r[8] = static_cast<char>(url.size());
-    r.replace(9, url.size(), url);
-    r[264] = static_cast<char>(source.size());
-    r.replace(265, source.size(), source);
-    return r;
-}
 
 std::string RuleRecord(const std::string& url, int kind)
 {
@@ -77,18 +64,6 @@ std::string FileOrNothing(const std::string& path)
     return testsupport::FileExists(path) ? testsupport::ReadFileBytes(path) : std::string();
 }
 
-std::string Clipboard()
-{
-    std::string text;
-    if (!OpenClipboard(nullptr)) return text;
-    if (HANDLE data = GetClipboardData(CF_TEXT)) {
-        text = static_cast<const char*>(GlobalLock(data));
-        GlobalUnlock(data);
-    }
-    CloseClipboard();
-    return text;
-}
-
 BOOL CALLBACK FindList(HWND child, LPARAM found)
 {
     char name[32] = {};
@@ -103,10 +78,11 @@ BOOL CALLBACK FindList(HWND child, LPARAM found)
 TEST(HistoryMenu, DrivenByTheKeyboardItMakesRulesAndCopiesAddresses)
 {
     std::string folder = FreshProgramFolder("history menu");
-    testsupport::WriteFileBytes(
-        folder + "QUELLOR.log",
-        LogRecord("http://ads.example.com/casino.html", "http://www.games.example/") +
-            LogRecord("http://pop.example.net/win.html", "http://www.news.example/world/a.html"));
+    testsupport::WriteFileBytes(folder + "QUELLOR.log",
+                                historytest::Record(45000.5, "http://ads.example.com/casino.html",
+                                                    "http://www.games.example/") +
+                                    historytest::Record(45000.5, "http://pop.example.net/win.html",
+                                                        "http://www.news.example/world/a.html"));
     Process quellor = Process::Start(folder + "QUELLOR.EXE", "", folder);
     ASSERT_TRUE(quellor) << quellor.StartError();
     HWND main = FindTopWindow(quellor.Pid(), "TfrmMain", "Quellor", 10000);
@@ -154,8 +130,9 @@ TEST(HistoryMenu, DrivenByTheKeyboardItMakesRulesAndCopiesAddresses)
     Keys({VK_APPS});
     ASSERT_NE(OpenMenu(quellor.Pid()), nullptr);
     Keys({'C'});
-    EXPECT_TRUE(WaitFor([] { return Clipboard() == "http://ads.example.com/casino.html"; }, 5000))
-        << Clipboard();
+    EXPECT_TRUE(WaitFor(
+        [] { return testsupport::ClipboardText() == "http://ads.example.com/casino.html"; }, 5000))
+        << testsupport::ClipboardText();
     Keys({VK_APPS});
     HWND menu = OpenMenu(quellor.Pid());
     ASSERT_NE(menu, nullptr);

@@ -151,18 +151,6 @@ class HistoryMenuTest : public RulesTest {
         ASSERT_TRUE(robot.seen);
     }
 
-    std::string Clipboard()
-    {
-        std::string text;
-        if (!OpenClipboard(nullptr)) return "(clipboard not opened)";
-        if (HANDLE data = GetClipboardData(CF_TEXT)) {
-            text = static_cast<const char*>(GlobalLock(data));
-            GlobalUnlock(data);
-        }
-        CloseClipboard();
-        return text;
-    }
-
     // The rules page's list as a user sees it on entering the page.
     std::vector<RuleRow> RulesShown()
     {
@@ -203,7 +191,7 @@ TEST_F(HistoryMenuTest, TheMenuOpensOnTheEntryFromEveryWayInWithTheItemsThatAppl
         keys[VK_SHIFT] = 0;
         SetKeyboardState(keys);
         EXPECT_TRUE(robot.seen);
-        EXPECT_EQ(Clipboard(), "about:blank");
+        EXPECT_EQ(testsupport::ClipboardText(), "about:blank");
     }
 
     // A right click selects the entry under the pointer first.
@@ -230,7 +218,7 @@ TEST_F(HistoryMenuTest, TheMenuOpensOnTheEntryFromEveryWayInWithTheItemsThatAppl
                                10000);
         EXPECT_TRUE(robot.seen);
         EXPECT_EQ(form->lvwLog.SelectedIndex(), 3);
-        EXPECT_EQ(Clipboard(), "file://server/share/ad.html");
+        EXPECT_EQ(testsupport::ClipboardText(), "file://server/share/ad.html");
     }
 
     // No entry, no menu: nothing selected, or a right click below the last entry.
@@ -269,7 +257,7 @@ TEST_F(HistoryMenuTest, OpenAndCopyTakeThePopupsAddressAndOpenOnlyWebAddresses)
     };
     for (const auto& c : cases) {
         opened.clear();
-        std::string before = Clipboard();
+        std::string before = testsupport::ClipboardText();
         Pick(c.row, c.key);
         if (c.opened) {
             ASSERT_EQ(opened.size(), 1u) << c.row;
@@ -278,7 +266,8 @@ TEST_F(HistoryMenuTest, OpenAndCopyTakeThePopupsAddressAndOpenOnlyWebAddresses)
         } else {
             EXPECT_TRUE(opened.empty()) << c.row;
         }
-        EXPECT_EQ(Clipboard(), c.clipboard ? c.clipboard : before) << c.row << c.key;
+        EXPECT_EQ(testsupport::ClipboardText(), c.clipboard ? c.clipboard : before)
+            << c.row << c.key;
     }
     EXPECT_TRUE(boxes.empty());
 }
