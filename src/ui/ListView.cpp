@@ -204,7 +204,11 @@ class TListView::TOwnedRows : public TRowStore {
 // ---- TListView ---------------------------------------------------------------------------
 
 TListView::TListView() = default;
-TListView::~TListView() = default;
+TListView::~TListView()
+{
+    // A list that outlives this object must not call back into it.
+    if (hwnd_ && IsWindow(hwnd_)) RemoveWindowSubclass(hwnd_, SubclassProc, 1);
+}
 
 void TListView::Create(TWinContainer& parent, int x, int y, int w, int h, bool ownerData)
 {
