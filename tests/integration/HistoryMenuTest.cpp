@@ -212,19 +212,20 @@ TEST_F(HistoryMenuTest, TheMenuOpensOnTheEntryFromEveryWayInWithTheItemsThatAppl
         EXPECT_EQ(testsupport::ClipboardText(), "file://server/share/ad.html");
     }
 
-    // No entry, no menu: nothing selected, or a right click below the last entry.
-    LVITEMA none{};
-    none.stateMask = LVIS_SELECTED;
-    SendMessageA(List(), LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
-                 reinterpret_cast<LPARAM>(&none));
-    ASSERT_EQ(form->lvwLog.SelectedIndex(), -1);
+    // No entry, no menu: a right click below the last entry, even with one selected, and
+    // the keyboard with none selected.
     {
         MenuRobot robot("");
-        AppsKey();
         POINT below{20, 175};
         ClientToScreen(List(), &below);
         SendMessageA(List(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(List()),
                      MAKELPARAM(below.x, below.y));
+        LVITEMA none{};
+        none.stateMask = LVIS_SELECTED;
+        SendMessageA(List(), LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                     reinterpret_cast<LPARAM>(&none));
+        ASSERT_EQ(form->lvwLog.SelectedIndex(), -1);
+        AppsKey();
         EXPECT_FALSE(robot.seen);
     }
     EXPECT_TRUE(boxes.empty());
