@@ -2,7 +2,8 @@
 # Makes the pictures in docs/ from the real program: a fresh Wine prefix of its own, a copy
 # of the staged program folder with the real browser helper registered, a few rules, some
 # dozens of pop-ups closed by the helper inside IEHOST.EXE, then SHOTS.EXE opens each page,
-# the tray menu and the rule editor and reads the screen. Run through with-display.sh
+# the tray menu, the rule editor and the History Log's menu on an entry, and reads the
+# screen. Run through with-display.sh
 # (make screenshots) in a fresh prefix: $1 is the build folder, $2 the output folder.
 set -euo pipefail
 build="$1"; out="$2"

@@ -1,6 +1,7 @@
 // Kill notifications from the browser helper: a kill a Protected Mode helper could not
-// count is counted here, then the tray icon flashes and the alert sound plays. What counts
-// is the state of the settings page's controls, applied or not.
+// count is counted here, then the tray icon flashes and the alert sound plays, and a
+// History Log page on the screen shows the kill. What counts is the state of the settings
+// page's controls, applied or not.
 #include "app/Alerts.h"
 
 #include <string>
@@ -38,10 +39,14 @@ void TfrmMain::KillNotification(UINT msg, WPARAM wp)
     if (KillMessage == 0 || msg != KillMessage) return;
     // Counted before anything else, so that whatever follows shows the new counts.
     if (wp == contract::kCountThisKill) CountKill();
-    if (!chkVisualAlert.Checked()) return;
-    // A running timer keeps its rhythm: the next tick starts the sequence again.
-    AnimationStep = 0;
-    tmrSysTrayAnimate.SetEnabled(true);
+    if (chkVisualAlert.Checked()) {
+        // A running timer keeps its rhythm: the next tick starts the sequence again.
+        AnimationStep = 0;
+        tmrSysTrayAnimate.SetEnabled(true);
+    }
+    // Last, whatever the alerts: the History Log shows the kill and the counters as they
+    // stand once everything else was done for it.
+    RefreshHistory();
 }
 
 // The helpers raise the counters under the writers' mutex, so we do too, or two raises at
@@ -77,7 +82,8 @@ bool TfrmMain::WritePendingKills(DWORD waitMs, bool evenUnlocked)
 
 void TfrmMain::tmrKillCountTimer(ui::TObject*)
 {
-    WritePendingKills(0, false);
+    // A count that had to wait shows on the History Log once it is stored.
+    if (WritePendingKills(0, false)) RefreshHistory();
 }
 
 void TfrmMain::tmrSysTrayAnimateTimer(ui::TObject*)

@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "history/LogEntry.h"
 #include "settings/LogSizeText.h"
 #include "ui/Application.h"
 #include "ui/Controls.h"
 #include "win/Handles.h"
 
+class TQuellorLogFile;
 class TQuellorSettings;
 
 inline constexpr UINT WM_TRAYMESSAGE = WM_USER + 1234;
@@ -148,6 +150,10 @@ public:
     // True while the last load of the rule file failed: the list is then not the file's
     // content and must not be saved over it.
     bool RulesLoadFailed = false;
+    // True when the History Log's menu made the rule file while the list held unapplied
+    // changes: the file holds nothing the list lacks, and until the list is saved, entering
+    // the page keeps it as it did while there was no file.
+    bool RulesFileInList = false;
 
     void CreateRulesPage();
     void LoadRules();
@@ -163,10 +169,20 @@ public:
     ui::TListView lvwLog;
     ui::TLabel lblLoadingHistory;
     ui::TButton btnClearLogFile;
+    ui::TPopupMenu mnuLogPopup;
+    ui::TMenuItem mnuOpenPopupWindow, mnuCopyAddress, N3, mnuAllowWhileVisiting, mnuAllowStartsWith;
 
     void CreateHistoryPage();
     void LoadHistory();
+    // A kill was reported: while the page is shown, the list takes the records appended
+    // since it was read, and the counters are read again. Called last by the kill handler.
+    void RefreshHistory();
     void lvwLogDblClick(ui::TObject* sender);
+    void lvwLogContextPopup(ui::TObject* sender, POINT at, bool byKeyboard);
+    void mnuOpenPopupWindowClick(ui::TObject* sender);
+    void mnuCopyAddressClick(ui::TObject* sender);
+    // Both "Allow" items; the sender tells which kind of rule.
+    void mnuAllowClick(ui::TObject* sender);
     void btnClearLogFileClick(ui::TObject* sender);
 
     // ---- file-sharing client ad blocker (adblock/) ------------------------------------
@@ -183,6 +199,22 @@ private:
     void CreateShell();
     void CreateAboutPage();
     void ReadVersion();
+
+    // History: the counters into their labels; the log's records from the reader's place
+    // to its end into the list; the whole log read again, each row's selection, focus and
+    // place in view kept on its record where the record is still there.
+    void ShowKillCounters();
+    void ReadLogRows(TQuellorLogFile& log);
+    void ReloadLogRows(TQuellorLogFile& log);
+    // Adds a rule of that kind unless one with the same kind and address is there: in the
+    // rule file at once, and on the Rules Engine page.
+    void AddRuleFromHistory(int kind, const std::string& url);
+
+    // What the list holds of the log: how many records were read, and the first of them.
+    uint64_t logRead_ = 0;
+    history::TLogEntry logFirst_;
+    // The entry the history menu was opened on, as the list shows it.
+    std::string menuUrl_, menuSource_;
 
     // Each row's URL as the file held it, with the text the list showed for it: written
     // back byte for byte while the row still shows that text, since the list's own text

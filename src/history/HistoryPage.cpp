@@ -1,15 +1,103 @@
-// The "History Log" page.
+// The "History Log" page: the log's entries, which follow new kills while the page is
+// shown, and a menu on them to open, copy or allow what was closed.
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string_view>
+#include <vector>
+
 #include "app/Paths.h"
+#include "app/ShellOpen.h"
 #include "app/frmMain.h"
+#include "history/LogAddress.h"
 #include "history/LogText.h"
 #include "history/QuellorLogFile.h"
+#include "rules/RuleFile.h"
+#include "rules/RuleMatch.h"
 #include "settings/KillLabels.h"
 #include "settings/QuellorSettings.h"
 #include "win/Error.h"
+#include "win/Files.h"
 
 namespace {
 
 constexpr COLORREF kRed = RGB(255, 0, 0);
+
+// Kept with each row: the same record gives the same key, so that the rows of a log trimmed
+// meanwhile are found again in the new list.
+LPARAM EntryKey(const history::TLogEntry& entry)
+{
+    std::hash<std::string_view> hash;
+    size_t key = hash(std::string_view(reinterpret_cast<const char*>(&entry.Time), 8));
+    key = key * 31 + hash(entry.URL);
+    key = key * 31 + hash(entry.Source);
+    return static_cast<LPARAM>(key);
+}
+
+bool SameEntry(const history::TLogEntry& a, const history::TLogEntry& b)
+{
+    return std::memcmp(&a.Time, &b.Time, sizeof a.Time) == 0 && a.URL == b.URL &&
+           a.Source == b.Source;
+}
+
+// How many records were dropped from the start of the log, judged by the rows' keys: the
+// first new row among the old ones, with every row after it the same in both. -1 when the
+// new log does not continue the old one (it was cleared, or rewritten).
+int DroppedRecords(const std::vector<LPARAM>& before, const ui::TListView& now)
+{
+    const int count = now.Count();
+    if (count == 0) return -1;
+    for (int dropped = 0; dropped < static_cast<int>(before.size()); ++dropped) {
+        int row = 0;
+        while (dropped + row < static_cast<int>(before.size()) && row < count &&
+               before[static_cast<size_t>(dropped + row)] == now.ItemData(row))
+            ++row;
+        if (row > 0 && (dropped + row == static_cast<int>(before.size()) || row == count))
+            return dropped;
+    }
+    return -1;
+}
+
+bool SameRule(const std::string& url, int kind, const std::string& otherUrl, int otherKind)
+{
+    if (kind != otherKind) return false;
+    rules::TAddress a = rules::NormalizeAddress(url), b = rules::NormalizeAddress(otherUrl);
+    return a.scheme == b.scheme && a.rest == b.rest && a.openEnded == b.openEnded;
+}
+
+// The text on the clipboard in the ANSI code page; the system offers it as Unicode too.
+void CopyToClipboard(HWND owner, const std::string& text)
+{
+    auto failed = [](DWORD error) {
+        return win::EQuellorError("The address could not be put on the clipboard: " +
+                                  win::SystemErrorText(HRESULT_FROM_WIN32(error)));
+    };
+    // Another program may hold the clipboard for a moment.
+    bool opened = false;
+    for (int attempt = 0; attempt < 10 && !(opened = OpenClipboard(owner)); ++attempt)
+        Sleep(20);
+    if (!opened) throw failed(GetLastError());
+    struct Close {
+        ~Close() { CloseClipboard(); }
+    } close;
+
+    struct Memory {
+        HGLOBAL handle;
+        ~Memory()
+        {
+            if (handle) GlobalFree(handle);
+        }
+    } memory{GlobalAlloc(GMEM_MOVEABLE, text.size() + 1)};
+    if (!memory.handle) throw failed(GetLastError());
+    void* bytes = GlobalLock(memory.handle);
+    if (!bytes) throw failed(GetLastError());
+    std::memcpy(bytes, text.c_str(), text.size() + 1);
+    GlobalUnlock(memory.handle);
+
+    if (!EmptyClipboard() || !SetClipboardData(CF_TEXT, memory.handle))
+        throw failed(GetLastError());
+    memory.handle = nullptr; // the clipboard's now
+}
 
 } // namespace
 
@@ -27,6 +115,22 @@ void TfrmMain::CreateHistoryPage()
     lvwLog.AddColumn("URL", 180);
     lvwLog.AddColumn("Source", 150);
     lvwLog.OnDblClick = [this](ui::TObject* s) { lvwLogDblClick(s); };
+    lvwLog.OnContextPopup = [this](ui::TObject* s, POINT at, bool byKeyboard) {
+        lvwLogContextPopup(s, at, byKeyboard);
+    };
+    auto item = [this](ui::TMenuItem& menuItem, const char* caption,
+                       void (TfrmMain::*handler)(ui::TObject*)) {
+        menuItem.Caption = caption;
+        if (handler) menuItem.OnClick = [this, handler](ui::TObject* s) { (this->*handler)(s); };
+        mnuLogPopup.Items.push_back(&menuItem);
+    };
+    item(mnuOpenPopupWindow, "&Open Pop-up Window", &TfrmMain::mnuOpenPopupWindowClick);
+    item(mnuCopyAddress, "&Copy Address", &TfrmMain::mnuCopyAddressClick);
+    item(N3, "-", nullptr);
+    item(mnuAllowWhileVisiting, "Allow Pop-up Windows While &Visiting This Site",
+         &TfrmMain::mnuAllowClick);
+    item(mnuAllowStartsWith, "Allow Pop-up Windows That &Start With This Address",
+         &TfrmMain::mnuAllowClick);
 
     // Behind the list: seen only while the list is hidden for loading.
     lblLoadingHistory.Create(grpKillList, "Loading History ...", 180, 100, 150, 24);
@@ -60,20 +164,87 @@ void TfrmMain::LoadHistory()
     } showListAgain{*this};
     lvwLog.BeginUpdate();
 
-    {
-        TQuellorSettings settings(false);
-        settings.LoadKillCounters();
-        lblKillsTotal.SetText(KillLabelText(settings.KillsToDate, "  Kills Total"));
-        lblKillsToday.SetText(KillLabelText(settings.KillsToday, "  Kills Today"));
-    }
+    ShowKillCounters();
     // The loading label and the new counts go on the screen before the file is read.
     Repaint();
 
     lvwLog.Clear();
+    logRead_ = 0;
     TQuellorLogFile log(app::LogFilePath());
+    ReadLogRows(log);
+}
+
+void TfrmMain::ShowKillCounters()
+{
+    TQuellorSettings settings(false);
+    settings.LoadKillCounters();
+    lblKillsTotal.SetText(KillLabelText(settings.KillsToDate, "  Kills Total"));
+    lblKillsToday.SetText(KillLabelText(settings.KillsToday, "  Kills Today"));
+}
+
+void TfrmMain::ReadLogRows(TQuellorLogFile& log)
+{
     history::TLogEntry entry;
-    while (log.ReadNext(entry))
-        lvwLog.AddItem(history::LogRowTexts(entry));
+    while (log.ReadNext(entry)) {
+        if (logRead_++ == 0) logFirst_ = entry;
+        lvwLog.AddItem(history::LogRowTexts(entry), EntryKey(entry));
+    }
+}
+
+void TfrmMain::RefreshHistory()
+{
+    if (!Showing() || pageMain.ActivePage() != &tabHistory) return;
+    try {
+        ShowKillCounters();
+    } catch (const win::EQuellorError&) {
+        // A counter that cannot be read was reported when the page was entered; once is
+        // enough, not once more for every kill. The labels keep what they showed.
+    }
+
+    TQuellorLogFile log(app::LogFilePath());
+    if (!log.IsOpen()) return; // held by someone who shares nothing: the list stays
+    const int rows = lvwLog.Count();
+    // A user looking at the last row keeps seeing the newest ones.
+    const bool atEnd = rows == 0 || lvwLog.TopIndex() + lvwLog.RowsPerPage() >= rows;
+
+    // The log only grows between trims: while its first record is the one read before,
+    // what is new is what lies after the records already in the list.
+    history::TLogEntry first;
+    if (logRead_ == 0 || (log.RecordCount() >= logRead_ && log.ReadNext(first) &&
+                          SameEntry(first, logFirst_) && log.Seek(logRead_))) {
+        lvwLog.BeginUpdate();
+        ReadLogRows(log);
+        lvwLog.EndUpdate();
+    } else {
+        ReloadLogRows(log);
+    }
+    if (atEnd && lvwLog.Count() > 0) lvwLog.EnsureVisible(lvwLog.Count() - 1);
+}
+
+void TfrmMain::ReloadLogRows(TQuellorLogFile& log)
+{
+    const int selected = lvwLog.SelectedIndex(), focused = lvwLog.FocusedIndex(),
+              top = lvwLog.TopIndex();
+    std::vector<LPARAM> keys(static_cast<size_t>(lvwLog.Count()));
+    for (size_t row = 0; row < keys.size(); ++row)
+        keys[row] = lvwLog.ItemData(static_cast<int>(row));
+
+    lvwLog.BeginUpdate();
+    lvwLog.Clear();
+    logRead_ = 0;
+    if (log.Seek(0)) ReadLogRows(log);
+    lvwLog.EndUpdate();
+
+    // Each row's state goes where its record is now, or nowhere if it was dropped.
+    const int dropped = DroppedRecords(keys, lvwLog);
+    auto moved = [&](int row) {
+        return row < 0 || dropped < 0 || row < dropped || row - dropped >= lvwLog.Count()
+                   ? -1
+                   : row - dropped;
+    };
+    if (moved(selected) >= 0) lvwLog.Select(moved(selected));
+    if (moved(focused) >= 0) lvwLog.Focus(moved(focused));
+    lvwLog.ScrollToTop(std::max(moved(top), 0));
 }
 
 void TfrmMain::lvwLogDblClick(ui::TObject*)
@@ -84,6 +255,80 @@ void TfrmMain::lvwLogDblClick(ui::TObject*)
                        "URL:   " + lvwLog.ItemText(row, 1) + "\r\n" +
                        "SRC:   " + lvwLog.ItemText(row, 2) + "\r\n";
     ui::Application().ShowMessageBox(text, ui::Application().Title, MB_OK, Handle());
+}
+
+void TfrmMain::lvwLogContextPopup(ui::TObject*, POINT at, bool byKeyboard)
+{
+    // A right click acts on the entry under the pointer, the keyboard on the selected one.
+    int row = byKeyboard ? lvwLog.SelectedIndex() : lvwLog.RowAt(at);
+    if (row < 0) return;
+    if (byKeyboard)
+        at = lvwLog.MenuPointOf(row);
+    else if (lvwLog.SelectedIndex() != row)
+        lvwLog.Select(row);
+
+    // Kept for the item chosen: kills reported while the menu is open may move the rows.
+    menuUrl_ = lvwLog.ItemText(row, 1);
+    menuSource_ = lvwLog.ItemText(row, 2);
+    mnuOpenPopupWindow.Enabled = history::BrowsableAddress(menuUrl_).has_value();
+    mnuCopyAddress.Enabled = !menuUrl_.empty();
+    mnuAllowWhileVisiting.Enabled = history::SiteOf(menuSource_).has_value();
+    mnuAllowStartsWith.Enabled = history::SiteOf(menuUrl_).has_value();
+    mnuLogPopup.Popup(Handle(), at.x, at.y);
+}
+
+void TfrmMain::mnuOpenPopupWindowClick(ui::TObject*)
+{
+    // As if the user had typed the address: the browser opens it as a window of its own,
+    // not as a pop-up of a page.
+    if (auto address = history::BrowsableAddress(menuUrl_)) app::ShellOpen(Handle(), *address);
+}
+
+void TfrmMain::mnuCopyAddressClick(ui::TObject*)
+{
+    CopyToClipboard(Handle(), menuUrl_);
+}
+
+void TfrmMain::mnuAllowClick(ui::TObject* sender)
+{
+    const bool whileVisiting = sender == &mnuAllowWhileVisiting;
+    if (auto site = history::SiteOf(whileVisiting ? menuSource_ : menuUrl_))
+        AddRuleFromHistory(whileVisiting ? rules::rkAllowWhileVisiting : rules::rkAllowStartsWith,
+                           *site);
+}
+
+void TfrmMain::AddRuleFromHistory(int kind, const std::string& url)
+{
+    // The file is read anew rather than taken from the list, which may hold changes the
+    // user has not applied: those are not for this save to make.
+    const std::string path = app::RuleFilePath();
+    const bool fileExisted = win::FileExists(path);
+    std::vector<rules::TRule> stored;
+    if (fileExisted) stored = rules::LoadRuleFile(path);
+    const bool inFile = std::any_of(stored.begin(), stored.end(), [&](const rules::TRule& rule) {
+        return SameRule(rule.url, rule.kind, url, kind);
+    });
+    if (!inFile) {
+        stored.push_back({url, static_cast<rules::TRuleKind>(kind)});
+        rules::SaveRuleFile(path, stored);
+    }
+
+    if (RulesChanged || RulesFileInList) {
+        // The rule joins the user's unapplied changes, so that applying them keeps it.
+        bool inList = false;
+        for (int row = 0; row < lvwRules.Count() && !inList; ++row)
+            inList = SameRule(lvwRules.ItemText(row, 0), static_cast<int>(lvwRules.ItemData(row)),
+                              url, kind);
+        if (!inList) {
+            int row = lvwRules.AddItem({url, std::string(rules::RuleKindText(kind))}, kind);
+            if (storedUrls_.size() == static_cast<size_t>(row)) storedUrls_.emplace_back();
+        }
+        // Without a file the list keeps those changes when the page is entered again; the
+        // file made now must not change that.
+        if (!fileExisted) RulesFileInList = true;
+    } else if (!inFile) {
+        LoadRules();
+    }
 }
 
 void TfrmMain::btnClearLogFileClick(ui::TObject*)
@@ -101,4 +346,5 @@ void TfrmMain::btnClearLogFileClick(ui::TObject*)
                                      "\" could not be deleted: " + win::SystemErrorText(error));
     }
     lvwLog.Clear();
+    logRead_ = 0;
 }

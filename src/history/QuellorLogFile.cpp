@@ -35,6 +35,23 @@ bool TQuellorLogFile::ReadNext(history::TLogEntry& entry) noexcept
     return true;
 }
 
+uint64_t TQuellorLogFile::RecordCount() const noexcept
+{
+    LARGE_INTEGER size{};
+    if (!isOpen_ || !GetFileSizeEx(file_.get(), &size)) return 0;
+    return static_cast<uint64_t>(size.QuadPart) / history::kLogEntrySize;
+}
+
+bool TQuellorLogFile::Seek(uint64_t record) noexcept
+{
+    if (!isOpen_) return false;
+    LARGE_INTEGER start{};
+    start.QuadPart = static_cast<LONGLONG>(record * history::kLogEntrySize);
+    if (!SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN)) return false;
+    next_ = record;
+    return true;
+}
+
 bool TQuellorLogFile::Rewind() noexcept
 {
     // Back to the start of the record not delivered, so that nothing is read out of step.

@@ -20,6 +20,11 @@ class TQuellorLogFile {
     bool IsOpen() const { return isOpen_; }
     // False at the end of the file, after any error, and always when the file is not open.
     bool ReadNext(history::TLogEntry& entry) noexcept;
+    // The whole records in the file now; 0 when it is not open or cannot be measured.
+    uint64_t RecordCount() const noexcept;
+    // Makes the record with that number the next one read: a page that holds the first
+    // records already reads only what was appended after them.
+    bool Seek(uint64_t record) noexcept;
 
   private:
     bool Rewind() noexcept;

@@ -43,8 +43,9 @@ void TfrmMain::LoadRules()
     pageMain.Repaint();
     const std::string path = app::RuleFilePath();
     // Until the first save there is no file, and the list keeps what it holds: there are
-    // no stored rules that saving it could lose.
-    if (!win::FileExists(path)) {
+    // no stored rules that saving it could lose. Nor are there when the only ones stored
+    // came from the History Log's menu, which put them in the list as well.
+    if (!win::FileExists(path) || RulesFileInList) {
         RulesLoadFailed = false;
         return;
     }
@@ -86,6 +87,7 @@ void TfrmMain::SaveRules()
     }
     rules::SaveRuleFile(path, rows);
     RulesChanged = false;
+    RulesFileInList = false;
 }
 
 void TfrmMain::btnAddRuleClick(ui::TObject*)

@@ -19,6 +19,9 @@ class TObject {
 
 using TNotifyEvent = std::function<void(TObject* sender)>;
 using TKeyPressEvent = std::function<void(TObject* sender, char& key)>;
+// A context menu asked for: by a right click, at that point of the screen, or from the
+// keyboard (Shift+F10, the Applications key), which gives no point.
+using TContextPopupEvent = std::function<void(TObject* sender, POINT at, bool byKeyboard)>;
 
 // Runs an event handler at the boundary: an error ends it and goes to the application's
 // error handler, as every event dispatch must.

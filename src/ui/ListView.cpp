@@ -163,7 +163,12 @@ class TListView::TOwnedRows : public TRowStore {
 
     bool Holds(int index) const { return index >= 0 && static_cast<size_t>(index) < rows_.size(); }
 
-    void SyncCount() { SendMessageA(list_, LVM_SETITEMCOUNT, rows_.size(), LVSICF_NOSCROLL); }
+    // Only rows added since are new to the control, and it repaints only those in view.
+    void SyncCount()
+    {
+        SendMessageA(list_, LVM_SETITEMCOUNT, rows_.size(),
+                     LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+    }
 
     const std::string& RowText(int index, int column) const
     {
@@ -199,7 +204,11 @@ class TListView::TOwnedRows : public TRowStore {
 // ---- TListView ---------------------------------------------------------------------------
 
 TListView::TListView() = default;
-TListView::~TListView() = default;
+TListView::~TListView()
+{
+    // A list that outlives this object must not call back into it.
+    if (hwnd_ && IsWindow(hwnd_)) RemoveWindowSubclass(hwnd_, SubclassProc, 1);
+}
 
 void TListView::Create(TWinContainer& parent, int x, int y, int w, int h, bool ownerData)
 {
@@ -213,6 +222,37 @@ void TListView::Create(TWinContainer& parent, int x, int y, int w, int h, bool o
         rows_ = std::make_unique<TOwnedRows>(hwnd_);
     else
         rows_ = std::make_unique<TControlRows>(hwnd_);
+    SetWindowSubclass(hwnd_, SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
+}
+
+LRESULT CALLBACK TListView::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
+                                         DWORD_PTR data)
+{
+    auto* self = reinterpret_cast<TListView*>(data);
+    switch (msg) {
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wp) == hwnd && self->OnContextPopup) {
+            bool byKeyboard = lp == -1;
+            POINT at{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
+            CatchAtBoundary([&] { self->OnContextPopup(self, at, byKeyboard); });
+            return 0;
+        }
+        break;
+    case WM_KEYUP:
+        // Windows' default handling asks for the menu when the Applications key is let go,
+        // Wine's does not: asked here, once, on both.
+        if (wp == VK_APPS) {
+            SendMessageA(hwnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(hwnd), -1);
+            return 0;
+        }
+        break;
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(hwnd, SubclassProc, 1);
+        break;
+    default:
+        break;
+    }
+    return DefSubclassProc(hwnd, msg, wp, lp);
 }
 
 int TListView::ColumnCount() const
@@ -303,6 +343,63 @@ void TListView::Select(int index)
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     item.state = LVIS_SELECTED | LVIS_FOCUSED;
     SendMessageA(hwnd_, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(&item));
+}
+
+int TListView::FocusedIndex() const
+{
+    return static_cast<int>(
+        SendMessageA(hwnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+}
+
+void TListView::Focus(int index)
+{
+    LVITEMA item{};
+    item.stateMask = LVIS_FOCUSED;
+    item.state = LVIS_FOCUSED;
+    SendMessageA(hwnd_, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(&item));
+}
+
+int TListView::TopIndex() const
+{
+    return static_cast<int>(SendMessageA(hwnd_, LVM_GETTOPINDEX, 0, 0));
+}
+
+int TListView::RowsPerPage() const
+{
+    return static_cast<int>(SendMessageA(hwnd_, LVM_GETCOUNTPERPAGE, 0, 0));
+}
+
+void TListView::ScrollToTop(int index)
+{
+    int top = TopIndex();
+    RECT row{LVIR_BOUNDS, 0, 0, 0};
+    if (Count() == 0 || !SendMessageA(hwnd_, LVM_GETITEMRECT, top, reinterpret_cast<LPARAM>(&row)))
+        return;
+    // Report views scroll by pixels, in whole rows.
+    SendMessageA(hwnd_, LVM_SCROLL, 0, (index - top) * (row.bottom - row.top));
+}
+
+void TListView::EnsureVisible(int index)
+{
+    SendMessageA(hwnd_, LVM_ENSUREVISIBLE, index, FALSE);
+}
+
+int TListView::RowAt(POINT screen) const
+{
+    LVHITTESTINFO hit{};
+    hit.pt = screen;
+    ScreenToClient(hwnd_, &hit.pt);
+    return static_cast<int>(SendMessageA(hwnd_, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+}
+
+POINT TListView::MenuPointOf(int index)
+{
+    EnsureVisible(index);
+    RECT label{LVIR_LABEL, 0, 0, 0};
+    SendMessageA(hwnd_, LVM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&label));
+    POINT at{label.left + 8, label.bottom};
+    ClientToScreen(hwnd_, &at);
+    return at;
 }
 
 bool TListView::Notify(NMHDR* header, LRESULT& result)

@@ -15,14 +15,16 @@ void TPopupMenu::Popup(HWND owner, int x, int y)
         if (Items[i]->IsSeparator())
             AppendMenuA(menu.get(), MF_SEPARATOR, 0, nullptr);
         else
-            AppendMenuA(menu.get(), MF_STRING, i + 1, Items[i]->Caption.c_str());
+            AppendMenuA(menu.get(), MF_STRING | (Items[i]->Enabled ? 0 : MF_GRAYED), i + 1,
+                        Items[i]->Caption.c_str());
     }
     UINT flags = TPM_RETURNCMD | TPM_RIGHTBUTTON;
     flags |= Align == paRight    ? TPM_RIGHTALIGN
              : Align == paCenter ? TPM_CENTERALIGN
                                  : TPM_LEFTALIGN;
     int chosen = TrackPopupMenu(menu.get(), flags, x, y, 0, owner, nullptr);
-    if (chosen > 0 && static_cast<size_t>(chosen) <= Items.size()) Items[chosen - 1]->Click();
+    if (chosen > 0 && static_cast<size_t>(chosen) <= Items.size() && Items[chosen - 1]->Enabled)
+        Items[chosen - 1]->Click();
 }
 
 // ---- TOpenDialog ----------------------------------------------------------------------

@@ -14,6 +14,8 @@ namespace ui {
 class TMenuItem : public TObject {
   public:
     std::string Caption;
+    // A disabled item is shown greyed and cannot be chosen.
+    bool Enabled = true;
     TNotifyEvent OnClick;
     void Click() { Fire(OnClick, this); }
     bool IsSeparator() const { return Caption == "-"; }

@@ -103,6 +103,18 @@ void PumpFor(DWORD ms)
     PumpUntil([] { return false; }, ms);
 }
 
+std::string ClipboardText()
+{
+    std::string text;
+    if (!OpenClipboard(nullptr)) return text;
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+        if (const char* bytes = static_cast<const char*>(GlobalLock(data))) text = bytes;
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
 void DeleteKeyTree(HKEY root, const std::string& path) { SHDeleteKeyA(root, path.c_str()); }
 
 std::vector<DWORD> ScreenPixels(const RECT& area)

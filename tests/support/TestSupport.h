@@ -24,6 +24,9 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 void PumpFor(DWORD ms);
 
+// The clipboard's text (CF_TEXT), whichever process put it there; empty when there is none.
+std::string ClipboardText();
+
 // Deletes a registry key and everything below it.
 void DeleteKeyTree(HKEY root, const std::string& path);
 

@@ -1,6 +1,7 @@
 // SHOTS.EXE: takes the README's and the help file's pictures of a running Quellor, driving
-// it as a user would (the tray menu by keyboard, the rule list by double-click) and reading
-// the screen. Run by scripts/screenshots.sh (make screenshots).
+// it as a user would (the tray menu by keyboard, the rule list by double-click, an entry of
+// the History Log by right click) and reading the screen. Run by scripts/screenshots.sh
+// (make screenshots).
 //
 //   SHOTS.EXE rules FILE      writes a few realistic rules to the rule file FILE
 //   SHOTS.EXE capture FOLDER  writes tray-menu.ppm, one .ppm per page and rule-editor.ppm
@@ -98,6 +99,17 @@ void DoubleClick(POINT at)
     SendInput(4, input, sizeof(INPUT));
 }
 
+void RightClick(POINT at)
+{
+    SetCursorPos(at.x, at.y);
+    Sleep(100);
+    INPUT input[2]{};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_RIGHTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_RIGHTUP;
+    SendInput(2, input, sizeof(INPUT));
+}
+
 // The screen's pixels in the area, as a PPM file.
 bool Capture(RECT area, const std::string& path)
 {
@@ -190,6 +202,28 @@ bool CaptureAll(const std::string& folder)
                 5000))
             return Fail(std::string("the page did not open: ") + page.file);
         Sleep(1200); // the history page fills after it is drawn
+        if (page.tab == 2) {
+            // The page with the menu of its fourth entry, opened by a right click on it.
+            HWND list = Descendant(main, "SysListView32");
+            HWND header = list ? Descendant(list, "SysHeader32") : nullptr;
+            if (!list || !header) return Fail("no history list");
+            RECT r{}, h{};
+            GetWindowRect(list, &r);
+            GetWindowRect(header, &h);
+            RightClick({r.left + 150, h.bottom + 56});
+            HWND menu = FindVisible("#32768", nullptr, 5000);
+            if (!menu) return Fail("the History Log's menu did not open");
+            Sleep(400);
+            RECT window{}, shown{}, area{};
+            GetWindowRect(main, &window);
+            GetWindowRect(menu, &shown);
+            UnionRect(&area, &window, &shown);
+            if (!Capture(area, folder + "\\" + page.file + ".ppm")) return false;
+            Key(VK_ESCAPE);
+            if (!WaitFor([&] { return !IsWindowVisible(menu); }, 3000))
+                return Fail("the History Log's menu did not close");
+            continue;
+        }
         if (!CaptureWindow(main, folder + "\\" + page.file + ".ppm")) return false;
 
         if (page.tab == 1) {

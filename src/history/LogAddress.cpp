@@ -1,0 +1,149 @@
+#include "history/LogAddress.h"
+
+#include <algorithm>
+
+namespace history {
+
+namespace {
+
+bool IsBlank(char c)
+{
+    return static_cast<unsigned char>(c) <= ' ';
+}
+
+std::string_view Trim(std::string_view text)
+{
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+bool IsAsciiLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool IsHexDigit(char c)
+{
+    return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool IsSchemeName(std::string_view name)
+{
+    return !name.empty() && IsAsciiLetter(name.front()) &&
+           std::all_of(name.begin(), name.end(), [](char c) {
+               return IsAsciiLetter(c) || IsDigit(c) || c == '+' || c == '-' || c == '.';
+           });
+}
+
+std::string LowerAscii(std::string_view text)
+{
+    std::string lowered(text);
+    for (char& c : lowered)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return lowered;
+}
+
+// A host name's characters; bytes above 127 are letters of the ANSI code page.
+bool IsHostChar(char c)
+{
+    return IsAsciiLetter(c) || IsDigit(c) || c == '-' || c == '.' || c == '_' || c == '~' ||
+           static_cast<unsigned char>(c) > 127;
+}
+
+bool IsHost(std::string_view host)
+{
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        return std::all_of(host.begin() + 1, host.end() - 1,
+                           [](char c) { return IsHexDigit(c) || c == ':' || c == '.'; });
+    return !host.empty() && std::all_of(host.begin(), host.end(), IsHostChar);
+}
+
+bool IsPort(std::string_view port)
+{
+    if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), IsDigit))
+        return false;
+    return std::stoi(std::string(port)) <= 65535;
+}
+
+struct Parts {
+    std::string scheme; // small letters
+    std::string site;   // scheme://host[:port]/
+};
+
+// Splits as the browser helper's matcher does (the authority ends at the first "/?#", user
+// information at its last "@"), and refuses what that matcher and a browser could read
+// differently, so that a rule made from it covers the site the user saw.
+std::optional<Parts> Split(std::string_view address)
+{
+    address = Trim(address);
+    std::size_t separator = address.find("://");
+    if (separator == std::string_view::npos) return std::nullopt;
+    std::string_view scheme = address.substr(0, separator);
+    if (!IsSchemeName(scheme)) return std::nullopt;
+
+    std::string_view rest = address.substr(separator + 3);
+    std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+    // A browser ends the host at a backslash too, the helper does not.
+    if (authority.find('\\') != std::string_view::npos) return std::nullopt;
+    if (std::size_t at = authority.rfind('@'); at != std::string_view::npos)
+        authority.remove_prefix(at + 1);
+
+    std::string_view host = authority, port;
+    if (!authority.empty()) {
+        // An IPv6 address in brackets holds colons of its own.
+        bool bracketed = authority.front() == '[';
+        std::size_t colon = bracketed ? authority.find("]:") : authority.find(':');
+        if (colon != std::string_view::npos) {
+            if (bracketed) ++colon;
+            host = authority.substr(0, colon);
+            port = authority.substr(colon + 1);
+        }
+    }
+    if (!IsHost(host) || (!port.empty() && !IsPort(port))) return std::nullopt;
+
+    Parts parts;
+    parts.scheme = LowerAscii(scheme);
+    parts.site = parts.scheme + "://" + LowerAscii(host);
+    if (!port.empty()) parts.site += ":" + std::string(port);
+    parts.site += "/";
+    return parts;
+}
+
+} // namespace
+
+std::optional<std::string> SiteOf(std::string_view address)
+{
+    std::optional<Parts> parts = Split(address);
+    // A rule's URL holds 255 characters: a cut site would match other sites too.
+    if (!parts || parts->site.size() > 255) return std::nullopt;
+    return parts->site;
+}
+
+std::optional<std::string> BrowsableAddress(std::string_view address)
+{
+    std::optional<Parts> parts = Split(address);
+    if (!parts || (parts->scheme != "http" && parts->scheme != "https")) return std::nullopt;
+    static const char digits[] = "0123456789ABCDEF";
+    std::string safe;
+    for (char c : Trim(address)) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte <= ' ' || byte == 127 || c == '"') {
+            safe += '%';
+            safe += digits[byte >> 4];
+            safe += digits[byte & 15];
+        } else {
+            safe += c;
+        }
+    }
+    return safe;
+}
+
+} // namespace history

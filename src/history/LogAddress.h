@@ -1,0 +1,23 @@
+#pragma once
+// What the History Log's menu makes of a logged address: the site a rule is made for, and
+// the form in which an address may be handed to the user's browser. Platform-free: built
+// natively for the sanitizer tests.
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace history {
+
+// The site of an address as a rule's URL: scheme, "://", host (with its port when it has
+// one), "/"; scheme and host in small letters, user name and password left out. Nothing
+// for an address without a host (about:blank, javascript:, file:///C:/...), and for one
+// whose host the browser helper could read differently (blanks, backslashes, a bad port).
+std::optional<std::string> SiteOf(std::string_view address);
+
+// An http or https address with a host, as the shell may pass it to the browser: blanks,
+// quotes and control characters percent-encoded, so that it reaches the browser as one
+// address and never as more arguments. Nothing for any other address: a log entry is not
+// trusted to name a program or a file to open.
+std::optional<std::string> BrowsableAddress(std::string_view address);
+
+} // namespace history
