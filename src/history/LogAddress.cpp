@@ -2,53 +2,17 @@
 
 #include <algorithm>
 
+#include "rules/UrlText.h"
+
 namespace history {
 
+using namespace rules::text;
+
 namespace {
-
-bool IsBlank(char c)
-{
-    return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string_view Trim(std::string_view text)
-{
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-bool IsAsciiLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
 
 bool IsHexDigit(char c)
 {
     return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-bool IsSchemeName(std::string_view name)
-{
-    return !name.empty() && IsAsciiLetter(name.front()) &&
-           std::all_of(name.begin(), name.end(), [](char c) {
-               return IsAsciiLetter(c) || IsDigit(c) || c == '+' || c == '-' || c == '.';
-           });
-}
-
-std::string LowerAscii(std::string_view text)
-{
-    std::string lowered(text);
-    for (char& c : lowered)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return lowered;
 }
 
 // A host name's characters; bytes above 127 are letters of the ANSI code page.

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 
+#include "rules/UrlText.h"
+
 namespace rules {
+
+using namespace text;
 
 namespace {
 
@@ -16,43 +20,6 @@ constexpr std::string_view kAdvertHosts[] = {
 constexpr std::string_view kAdvertPaths[] = {
     "/ads/", "/adserver/", "/banners/", "/adclick", "/advert",
 };
-
-// Folds only A to Z: a host must not match differently with the user's locale.
-std::string LowerAscii(std::string_view text)
-{
-    std::string lowered(text);
-    for (char& c : lowered)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return lowered;
-}
-
-bool IsBlank(char c)
-{
-    return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string_view Trim(std::string_view text)
-{
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-bool IsAsciiLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-// Only a real scheme name counts, so "example.com/go?to=http://x" keeps no scheme.
-bool IsSchemeName(std::string_view name)
-{
-    if (name.empty() || !IsAsciiLetter(name.front())) return false;
-    return std::all_of(name.begin(), name.end(), [](char c) {
-        return IsAsciiLetter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
-    });
-}
 
 bool IsWebScheme(std::string_view scheme)
 {

@@ -78,7 +78,11 @@ BOOL CALLBACK FindList(HWND child, LPARAM found)
 TEST(HistoryMenu, DrivenByTheKeyboardItMakesRulesAndCopiesAddresses)
 {
     std::string folder = FreshProgramFolder("history menu");
-    testsupport::WriteFileBytes(folder + "QUELLOR.log",
+    // The user's own log, where Quellor reads it (from Vista on; Wine reports Windows 7).
+    e2e::ClearUserData();
+    testsupport::DeleteKeyTree(HKEY_CURRENT_USER, "Software\\Tandrel\\Quellor");
+    ASSERT_EQ(SHCreateDirectoryExA(nullptr, e2e::UserLogFolder().c_str(), nullptr), ERROR_SUCCESS);
+    testsupport::WriteFileBytes(e2e::UserLogFolder() + "QUELLOR.log",
                                 historytest::Record(45000.5, "http://ads.example.com/casino.html",
                                                     "http://www.games.example/") +
                                     historytest::Record(45000.5, "http://pop.example.net/win.html",
@@ -108,6 +112,9 @@ TEST(HistoryMenu, DrivenByTheKeyboardItMakesRulesAndCopiesAddresses)
         WaitFor([&] { return Focus(main) != before; }, 2000);
     }
     ASSERT_EQ(Focus(main), list);
+    // Stored at start-up, long before the page showed.
+    const std::string rulePath = e2e::StoredPath("RuleFile");
+    ASSERT_FALSE(rulePath.empty());
 
     // The second entry, the Applications key, "Visiting": a rule for the source's site.
     Keys({VK_HOME});
@@ -116,7 +123,7 @@ TEST(HistoryMenu, DrivenByTheKeyboardItMakesRulesAndCopiesAddresses)
     ASSERT_NE(OpenMenu(quellor.Pid()), nullptr);
     Keys({'V'});
     std::string rules = RuleRecord("http://www.news.example/", 1);
-    EXPECT_TRUE(WaitFor([&] { return FileOrNothing(folder + "QUELLOR.rul") == rules; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return FileOrNothing(rulePath) == rules; }, 5000));
 
     // The first entry, Shift+F10, "Start": a rule for the pop-up's own site.
     Keys({VK_UP});
@@ -124,7 +131,7 @@ TEST(HistoryMenu, DrivenByTheKeyboardItMakesRulesAndCopiesAddresses)
     ASSERT_NE(OpenMenu(quellor.Pid()), nullptr);
     Keys({'S'});
     rules += RuleRecord("http://ads.example.com/", 2);
-    EXPECT_TRUE(WaitFor([&] { return FileOrNothing(folder + "QUELLOR.rul") == rules; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return FileOrNothing(rulePath) == rules; }, 5000));
 
     // "Copy Address", and Escape chooses nothing.
     Keys({VK_APPS});
@@ -138,7 +145,7 @@ TEST(HistoryMenu, DrivenByTheKeyboardItMakesRulesAndCopiesAddresses)
     ASSERT_NE(menu, nullptr);
     Keys({VK_ESCAPE});
     EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(menu); }, 5000));
-    EXPECT_EQ(FileOrNothing(folder + "QUELLOR.rul"), rules);
+    EXPECT_EQ(FileOrNothing(rulePath), rules);
 
     DWORD_PTR answer = 0;
     SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);

@@ -34,7 +34,7 @@ std::string Records(int first, int last)
 
 class HistoryFollowTest : public MainFormTest {
   protected:
-    std::string LogPath() const { return folder + "QUELLOR.log"; }
+    std::string LogPath() const { return LogFolder() + "QUELLOR.log"; }
 
     void Enter(const std::string& log)
     {

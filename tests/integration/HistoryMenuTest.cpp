@@ -112,7 +112,7 @@ class HistoryMenuTest : public RulesTest {
         std::string log;
         for (const Entry& e : kEntries)
             log += historytest::Record(45000, e.url, e.source);
-        testsupport::WriteFileBytes(folder + "QUELLOR.log", log);
+        testsupport::WriteFileBytes(LogFolder() + "QUELLOR.log", log);
         form->mnuHistoryLog.Click();
         ASSERT_EQ(form->lvwLog.Count(), static_cast<int>(std::size(kEntries)));
     }
