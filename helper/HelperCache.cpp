@@ -35,7 +35,7 @@ std::shared_ptr<THelperState> Build(const THelperState& current, std::uint64_t c
     if (current.settingsSeen != changes) {
         next = std::make_shared<THelperState>(current);
         win::RegKey key;
-        next->marks = TQuellorSettings::ReadChangeMarks(key);
+        next->lastChange = TQuellorSettings::ReadChangeMarks(key).lastChange;
         TQuellorSettings settings(false);
         if (!settings.LoadTolerant()) throw std::bad_alloc();
         next->settings = std::move(settings);
@@ -51,7 +51,7 @@ std::shared_ptr<THelperState> Build(const THelperState& current, std::uint64_t c
     // again too: a same-size rewrite within the file system's time resolution (two seconds
     // on FAT) would show no other sign.
     if (now.rulesRead && path == now.rulesPath && stamp == now.rulesStamp &&
-        Same(now.marks.lastChange, now.rulesLastChange))
+        Same(now.lastChange, now.rulesLastChange))
         return next;
 
     std::shared_ptr<const rules::TRuleSet> ruleSet;
@@ -67,7 +67,7 @@ std::shared_ptr<THelperState> Build(const THelperState& current, std::uint64_t c
     next->rulesRead = true;
     next->rulesPath = path;
     next->rulesStamp = stamp;
-    next->rulesLastChange = next->marks.lastChange;
+    next->rulesLastChange = next->lastChange;
     return next;
 }
 

@@ -29,7 +29,7 @@ struct THelperState {
 
     // What each part was read from, to tell when it is out of date.
     std::uint64_t settingsSeen = 0; // the key's changes taken in (see THelperCache)
-    TQuellorSettings::TChangeMarks marks;
+    std::optional<double> lastChange; // as the settings were read
     bool rulesRead = false;
     std::string rulesPath;
     win::FileStamp rulesStamp;

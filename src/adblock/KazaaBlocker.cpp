@@ -119,9 +119,7 @@ HRESULT GetWebBrowserFromWnd(HWND wnd, IWebBrowser2** browser)
     // Loaded for this call only; declared first so it is freed after every interface.
     win::Module oleacc(win::LoadSystemLibrary(kAccessibilityLibrary));
     auto objectFromLresult =
-        oleacc ? reinterpret_cast<LPFNOBJECTFROMLRESULT>(
-                     reinterpret_cast<void*>(GetProcAddress(oleacc.get(), objectFromLresultName)))
-               : nullptr;
+        win::ProcAddress<LPFNOBJECTFROMLRESULT>(oleacc.get(), objectFromLresultName);
     if (!objectFromLresult) return S_FALSE;
 
     UINT getObject = RegisterWindowMessageA("WM_HTML_GETOBJECT");

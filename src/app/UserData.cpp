@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/Paths.h"
+#include "setup/SetupOps.h"
 #include "win/Files.h"
 
 namespace app {
@@ -15,13 +16,6 @@ bool FolderExists(const std::string& folder)
 {
     DWORD attributes = GetFileAttributesA(folder.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// Each missing level of a path that ends in a backslash.
-void CreateFolders(const std::string& folder)
-{
-    for (size_t at = folder.find('\\', 3); at != std::string::npos; at = folder.find('\\', at + 1))
-        CreateDirectoryA(folder.substr(0, at).c_str(), nullptr);
 }
 
 bool SameFile(const std::string& a, const std::string& b)
@@ -40,8 +34,7 @@ void CopyIfOnlyBesideProgram(const std::string& from, const std::string& to)
 bool MakeDataFolder(const std::string& folder)
 {
     if (FolderExists(folder) || SameFile(folder, ProgramFolder())) return false;
-    CreateFolders(folder);
-    return FolderExists(folder);
+    return setup::ForceDirectories(folder);
 }
 
 void RemoveDataFolder(const std::string& root)

@@ -60,8 +60,7 @@ HWND CallHtmlHelp(HWND owner, const char* file, UINT command, DWORD_PTR data, bo
     win::Module& library = HelpLibrary();
     if (!library && loadIfNeeded) library.reset(win::LoadSystemLibrary("hhctrl.ocx"));
     if (!library) return nullptr;
-    auto fn = reinterpret_cast<HtmlHelpFn>(
-        reinterpret_cast<void*>(GetProcAddress(library.get(), "HtmlHelpA")));
+    auto fn = win::ProcAddress<HtmlHelpFn>(library.get(), "HtmlHelpA");
     return fn ? fn(owner, file, command, data) : nullptr;
 }
 

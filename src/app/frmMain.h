@@ -204,14 +204,13 @@ private:
     // to its end into the list; the whole log read again, each row's selection, focus and
     // place in view kept on its record where the record is still there.
     void ShowKillCounters();
-    void ReadLogRows(TQuellorLogFile& log);
+    void ReadLogRows(TQuellorLogFile& log, bool fromStart);
     void ReloadLogRows(TQuellorLogFile& log);
     // Adds a rule of that kind unless one with the same kind and address is there: in the
     // rule file at once, and on the Rules Engine page.
     void AddRuleFromHistory(int kind, const std::string& url);
 
-    // What the list holds of the log: how many records were read, and the first of them.
-    uint64_t logRead_ = 0;
+    // The first record of the log the list holds (a row for each record, in order).
     history::TLogEntry logFirst_;
     // The entry the history menu was opened on, as the list shows it.
     std::string menuUrl_, menuSource_;

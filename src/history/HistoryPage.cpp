@@ -169,9 +169,8 @@ void TfrmMain::LoadHistory()
     Repaint();
 
     lvwLog.Clear();
-    logRead_ = 0;
     TQuellorLogFile log(app::LogFilePath());
-    ReadLogRows(log);
+    ReadLogRows(log, true);
 }
 
 void TfrmMain::ShowKillCounters()
@@ -182,11 +181,11 @@ void TfrmMain::ShowKillCounters()
     lblKillsToday.SetText(KillLabelText(settings.KillsToday, "  Kills Today"));
 }
 
-void TfrmMain::ReadLogRows(TQuellorLogFile& log)
+void TfrmMain::ReadLogRows(TQuellorLogFile& log, bool fromStart)
 {
     history::TLogEntry entry;
-    while (log.ReadNext(entry)) {
-        if (logRead_++ == 0) logFirst_ = entry;
+    for (bool first = fromStart; log.ReadNext(entry); first = false) {
+        if (first) logFirst_ = entry;
         lvwLog.AddItem(history::LogRowTexts(entry), EntryKey(entry));
     }
 }
@@ -208,12 +207,13 @@ void TfrmMain::RefreshHistory()
     const bool atEnd = rows == 0 || lvwLog.TopIndex() + lvwLog.RowsPerPage() >= rows;
 
     // The log only grows between trims: while its first record is the one read before,
-    // what is new is what lies after the records already in the list.
+    // what is new is what lies after the records already in the list, one row a record.
     history::TLogEntry first;
-    if (logRead_ == 0 || (log.RecordCount() >= logRead_ && log.ReadNext(first) &&
-                          SameEntry(first, logFirst_) && log.Seek(logRead_))) {
+    const uint64_t listed = static_cast<uint64_t>(rows);
+    if (rows == 0 || (log.RecordCount() >= listed && log.ReadNext(first) &&
+                      SameEntry(first, logFirst_) && log.Seek(listed))) {
         lvwLog.BeginUpdate();
-        ReadLogRows(log);
+        ReadLogRows(log, rows == 0);
         lvwLog.EndUpdate();
     } else {
         ReloadLogRows(log);
@@ -231,8 +231,7 @@ void TfrmMain::ReloadLogRows(TQuellorLogFile& log)
 
     lvwLog.BeginUpdate();
     lvwLog.Clear();
-    logRead_ = 0;
-    if (log.Seek(0)) ReadLogRows(log);
+    if (log.Seek(0)) ReadLogRows(log, true);
     lvwLog.EndUpdate();
 
     // Each row's state goes where its record is now, or nowhere if it was dropped.
@@ -346,5 +345,4 @@ void TfrmMain::btnClearLogFileClick(ui::TObject*)
                                      "\" could not be deleted: " + win::SystemErrorText(error));
     }
     lvwLog.Clear();
-    logRead_ = 0;
 }

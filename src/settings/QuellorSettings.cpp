@@ -223,23 +223,13 @@ bool TQuellorSettings::LoadTolerant() noexcept
 
 namespace {
 
-// One query for a path of any usual length; a longer one takes a second. A value of
-// another type reads as no path; running out of memory throws.
-LONG QueryPath(HKEY key, const char* name, std::string& text)
+// A value of another type reads as no path; running out of memory throws.
+void QueryPath(HKEY key, const char* name, std::string& text)
 {
-    char buffer[MAX_PATH * 2];
-    DWORD type = 0, size = sizeof buffer;
-    LONG result =
-        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
-    if (result == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ))
-        text.assign(buffer, strnlen(buffer, size));
-    else if (result == ERROR_MORE_DATA)
-        try {
-            Read(key, name, text);
-            result = ERROR_SUCCESS;
-        } catch (const EQuellorError&) {
-        }
-    return result;
+    try {
+        Read(key, name, text);
+    } catch (const EQuellorError&) {
+    }
 }
 
 } // namespace

@@ -5,17 +5,11 @@
 #include "win/Error.h"
 #include "win/Files.h"
 #include "win/Handles.h"
+#include "win/Modules.h"
 
 namespace setup {
 
 namespace {
-
-// Calls newer than Windows XP, found at run time so that the program still starts there.
-template <typename Function> Function SystemCall(const char* library, const char* name)
-{
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(library), name)));
-}
 
 std::string SystemWindowsFolder()
 {
@@ -34,14 +28,16 @@ class NativeFileSystem {
     NativeFileSystem()
     {
         using Disable = BOOL(WINAPI*)(PVOID*);
-        if (auto disable = SystemCall<Disable>("kernel32.dll", "Wow64DisableWow64FsRedirection"))
+        if (auto disable =
+                win::SystemCall<Disable>("kernel32.dll", "Wow64DisableWow64FsRedirection"))
             active_ = disable(&old_);
     }
     ~NativeFileSystem()
     {
         using Revert = BOOL(WINAPI*)(PVOID);
         if (active_)
-            if (auto revert = SystemCall<Revert>("kernel32.dll", "Wow64RevertWow64FsRedirection"))
+            if (auto revert =
+                    win::SystemCall<Revert>("kernel32.dll", "Wow64RevertWow64FsRedirection"))
                 revert(old_);
     }
     NativeFileSystem(const NativeFileSystem&) = delete;
@@ -64,7 +60,7 @@ LONG DeleteKeyInView(HKEY root, const std::string& path, REGSAM view)
 {
     if (!view) return RegDeleteKeyA(root, path.c_str());
     using DeleteKeyEx = LONG(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD);
-    auto deleteKeyEx = SystemCall<DeleteKeyEx>("advapi32.dll", "RegDeleteKeyExA");
+    auto deleteKeyEx = win::SystemCall<DeleteKeyEx>("advapi32.dll", "RegDeleteKeyExA");
     return deleteKeyEx ? deleteKeyEx(root, path.c_str(), view, 0) : ERROR_CALL_NOT_IMPLEMENTED;
 }
 
@@ -97,13 +93,14 @@ bool Is64BitWindows()
     // Where Windows can name its own processor (10 and later), only x86-64 counts: the
     // 64-bit regsvr32 and browsers of ARM64 Windows cannot load QUELLOR64.DLL.
     using IsWow64Process2 = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
-    if (auto isWow64Process2 = SystemCall<IsWow64Process2>("kernel32.dll", "IsWow64Process2")) {
+    if (auto isWow64Process2 =
+            win::SystemCall<IsWow64Process2>("kernel32.dll", "IsWow64Process2")) {
         USHORT process = 0, native = 0;
         return isWow64Process2(GetCurrentProcess(), &process, &native) &&
                process != IMAGE_FILE_MACHINE_UNKNOWN && native == IMAGE_FILE_MACHINE_AMD64;
     }
     using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
-    auto isWow64 = SystemCall<IsWow64>("kernel32.dll", "IsWow64Process");
+    auto isWow64 = win::SystemCall<IsWow64>("kernel32.dll", "IsWow64Process");
     BOOL wow64 = FALSE;
     return isWow64 && isWow64(GetCurrentProcess(), &wow64) && wow64;
 }

@@ -12,6 +12,7 @@
 #include "win/Error.h"
 #include "win/Files.h"
 #include "win/Handles.h"
+#include "win/Modules.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -35,8 +36,7 @@ bool CallServerEntry(const std::string& path, const char* entry)
     win::Module library(LoadLibraryA(path.c_str()));
     if (!library) return false;
     using ServerEntry = HRESULT(STDAPICALLTYPE*)();
-    auto call = reinterpret_cast<ServerEntry>(
-        reinterpret_cast<void*>(GetProcAddress(library.get(), entry)));
+    auto call = win::ProcAddress<ServerEntry>(library.get(), entry);
     if (!call) return false;
     // A library that refuses is no more registered than one without the entry point.
     return SUCCEEDED(call());

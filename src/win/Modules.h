@@ -14,4 +14,19 @@ std::string ModulePath(HMODULE module);
 // name: the program's own folder, searched first, may hold a planted copy.
 HMODULE LoadSystemLibrary(const std::string& name);
 
+// An entry point of a loaded module, as the function type the caller names; nullptr when
+// the module lacks it (a call newer than the Windows running us).
+template <typename Function> Function ProcAddress(HMODULE module, const char* name)
+{
+    return module
+               ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+               : nullptr;
+}
+
+// The same of a system library the process has loaded already (kernel32, user32, advapi32).
+template <typename Function> Function SystemCall(const char* library, const char* name)
+{
+    return ProcAddress<Function>(GetModuleHandleA(library), name);
+}
+
 } // namespace win

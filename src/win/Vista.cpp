@@ -31,13 +31,6 @@ bool ToAnsi(const wchar_t* wide, std::string& ansi)
     return true;
 }
 
-template <typename Fn> Fn Lookup(const char* library, const char* name)
-{
-    HMODULE module = GetModuleHandleA(library);
-    return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)))
-                  : nullptr;
-}
-
 } // namespace
 
 bool IsVistaOrLater()
@@ -53,9 +46,7 @@ std::string KnownFolderPath(const GUID& folder)
     using GetFn = HRESULT(WINAPI*)(const GUID&, DWORD, HANDLE, wchar_t**);
     // shell32 may not be loaded in the browser helper's host: keep it loaded while asking.
     Module shell(LoadSystemLibrary("shell32.dll"));
-    auto get = shell ? reinterpret_cast<GetFn>(reinterpret_cast<void*>(
-                           GetProcAddress(shell.get(), "SHGetKnownFolderPath")))
-                     : nullptr;
+    auto get = ProcAddress<GetFn>(shell.get(), "SHGetKnownFolderPath");
     if (!get) return {};
     const DWORD kCreate = 0x00008000; // KF_FLAG_CREATE
     wchar_t* wide = nullptr;
@@ -77,8 +68,10 @@ std::string KnownFolderPath(const GUID& folder)
 MessageFilterApi SystemMessageFilterApi()
 {
     MessageFilterApi api;
-    api.window = Lookup<MessageFilterApi::WindowFn>("user32.dll", "ChangeWindowMessageFilterEx");
-    api.process = Lookup<MessageFilterApi::ProcessFn>("user32.dll", "ChangeWindowMessageFilter");
+    api.window =
+        SystemCall<MessageFilterApi::WindowFn>("user32.dll", "ChangeWindowMessageFilterEx");
+    api.process =
+        SystemCall<MessageFilterApi::ProcessFn>("user32.dll", "ChangeWindowMessageFilter");
     return api;
 }
 
