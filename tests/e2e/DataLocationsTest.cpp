@@ -15,12 +15,6 @@ namespace {
 const char kKey[] = "Software\\Tandrel\\Quellor";
 const std::string kRules = std::string(257, 'r'), kLog = std::string(520, 'l');
 
-bool FolderExists(const std::string& path)
-{
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 std::string Tandrel(const std::string& dataFolder)
 {
     return dataFolder.substr(0, dataFolder.size() - 8);
@@ -143,8 +137,8 @@ TEST_F(DataLocations, OnWindows7TheUsersFoldersHoldTheFilesFromTheFirstStartUnti
     Uninstall();
     EXPECT_FALSE(FileExists(rules));
     EXPECT_FALSE(FileExists(log));
-    EXPECT_FALSE(FolderExists(Tandrel(e2e::UserRuleFolder())));
-    EXPECT_FALSE(FolderExists(Tandrel(e2e::UserLogFolder())));
+    EXPECT_FALSE(testsupport::FolderExists(Tandrel(e2e::UserRuleFolder())));
+    EXPECT_FALSE(testsupport::FolderExists(Tandrel(e2e::UserLogFolder())));
     EXPECT_FALSE(FileExists(folder_ + "QUELLOR.rul"));
     EXPECT_FALSE(FileExists(folder_ + "QUELLOR.log"));
 }
@@ -157,12 +151,12 @@ TEST_F(DataLocations, OnWindowsXPEverythingStaysBesideTheProgram)
     ASSERT_NE(main, nullptr);
     EXPECT_EQ(setuptest::Lower(StoredPath("RuleFile")), setuptest::Lower(folder_ + "QUELLOR.rul"));
     EXPECT_EQ(setuptest::Lower(StoredPath("LogFile")), setuptest::Lower(folder_ + "QUELLOR.log"));
-    EXPECT_FALSE(FolderExists(Tandrel(e2e::UserRuleFolder())));
-    EXPECT_FALSE(FolderExists(Tandrel(e2e::UserLogFolder())));
+    EXPECT_FALSE(testsupport::FolderExists(Tandrel(e2e::UserRuleFolder())));
+    EXPECT_FALSE(testsupport::FolderExists(Tandrel(e2e::UserLogFolder())));
     End(main);
 
     Uninstall();
     EXPECT_FALSE(FileExists(folder_ + "QUELLOR.rul"));
     EXPECT_FALSE(FileExists(folder_ + "QUELLOR.log"));
-    EXPECT_FALSE(FolderExists(Tandrel(e2e::UserRuleFolder())));
+    EXPECT_FALSE(testsupport::FolderExists(Tandrel(e2e::UserRuleFolder())));
 }

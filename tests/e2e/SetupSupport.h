@@ -482,4 +482,36 @@ inline std::string Quoted(const std::string& path)
     return "\"" + path + "\"";
 }
 
+// A test's program folders: made fresh, and forgotten by the restart's pending deletions
+// at its end.
+class ProgramFolders : public ::testing::Test {
+  protected:
+    void ForgetFolders()
+    {
+        for (const std::string& folder : folders_)
+            ForgetPendingOperationsUnder(folder);
+    }
+
+    std::string Folder(const std::string& hint, const std::vector<std::string>& files,
+                       const std::string& exeName = "QUELLOR.EXE")
+    {
+        folders_.push_back(e2e::FreshProgramFolder(hint, files, exeName));
+        return folders_.back();
+    }
+
+    // A folder that /i has been run in, with the robot accepting the success box.
+    std::string InstalledFolder(const std::string& hint)
+    {
+        std::string folder = Folder(hint, kProductFiles);
+        Outcome install =
+            RunQuellor(Quoted(folder + "QUELLOR.EXE") + " /i", folder, {"OK"}, 1, true);
+        EXPECT_NO_FATAL_FAILURE(ExpectBoxes(install.boxes, {kInstalledBox}));
+        EXPECT_TRUE(install.startedNormally);
+        return folder;
+    }
+
+  private:
+    std::vector<std::string> folders_;
+};
+
 } // namespace setuptest

@@ -9,7 +9,7 @@ using testsupport::FileExists;
 
 namespace {
 
-class SetupE2e : public ::testing::Test {
+class SetupE2e : public ProgramFolders {
   protected:
     void SetUp() override
     {
@@ -20,28 +20,8 @@ class SetupE2e : public ::testing::Test {
     {
         RemoveInstallation();
         e2e::ClearUserData();
-        for (const std::string& folder : folders_)
-            ForgetPendingOperationsUnder(folder);
+        ForgetFolders();
     }
-
-    std::string Folder(const std::string& hint, const std::vector<std::string>& files,
-                       const std::string& exeName = "QUELLOR.EXE")
-    {
-        folders_.push_back(e2e::FreshProgramFolder(hint, files, exeName));
-        return folders_.back();
-    }
-
-    // A folder that /i has been run in, with the robot accepting the success box.
-    std::string InstalledFolder(const std::string& hint)
-    {
-        std::string folder = Folder(hint, kProductFiles);
-        Outcome install =
-            RunQuellor(Quoted(folder + "QUELLOR.EXE") + " /i", folder, {"OK"}, 1, true);
-        EXPECT_NO_FATAL_FAILURE(ExpectBoxes(install.boxes, {kInstalledBox}));
-        return folder;
-    }
-
-    std::vector<std::string> folders_;
 };
 
 std::vector<std::string> GroupFiles()

@@ -321,7 +321,7 @@ TEST_F(HistoryMenuTest, ChangesNotAppliedOnTheRulesPageAreNeitherSavedNorLost)
         EXPECT_EQ(Rows(), unapplied) << "what Apply will write";
         if (!fileBefore) EXPECT_EQ(RulesShown(), unapplied) << "kept as while there was no file";
         Press(form->btnApply);
-        Pump(100);
+        ASSERT_TRUE(testsupport::PumpUntil([&] { return !form->btnApply.Enabled(); }, 2000));
         EXPECT_EQ(RuleFile(), (fileBefore ? ::Record("kept.example", 3) : "") +
                                   ::Record("mine.example", 1) +
                                   ::Record("http://ads.example.com/", 2));

@@ -15,12 +15,6 @@ using testsupport::WriteFileBytes;
 
 namespace {
 
-bool FolderExists(const std::string& path)
-{
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 } // namespace
 
 class UserDataTest : public MainFormTest {
@@ -97,7 +91,8 @@ TEST_F(UserDataTest, EachWindowsKeepsTheFilesWhereItsWritersCanWriteThem)
             EXPECT_EQ(ReadFileBytes(folder + path), bytes) << path;
         for (const auto& [path, bytes] : beside)
             EXPECT_EQ(ReadFileBytes(folder + path), bytes) << "the program folder's " << path;
-        EXPECT_EQ(FolderExists(folder + "AppData"), !c.folders) << "no user folder on XP";
+        EXPECT_EQ(testsupport::FolderExists(folder + "AppData"), !c.folders)
+            << "no user folder on XP";
     }
 }
 
@@ -152,9 +147,9 @@ TEST_F(UserDataTest, UninstallRemovesTheUsersFilesAndTheirEmptyFolders)
         for (const std::string& file :
              {RuleFolder() + "Pops.rul", LogFolder() + "Pops.log", LogFolder() + "QUELLOR.log"})
             EXPECT_FALSE(FileExists(file)) << file;
-        EXPECT_FALSE(FolderExists(folder + "AppData\\Local\\Tandrel"));
-        EXPECT_EQ(FolderExists(LogFolder()), c.foreignFile);
-        EXPECT_EQ(FolderExists(folder + "AppData\\LocalLow\\Tandrel"), c.foreignFile);
+        EXPECT_FALSE(testsupport::FolderExists(folder + "AppData\\Local\\Tandrel"));
+        EXPECT_EQ(testsupport::FolderExists(LogFolder()), c.foreignFile);
+        EXPECT_EQ(testsupport::FolderExists(folder + "AppData\\LocalLow\\Tandrel"), c.foreignFile);
         // The program folder's files are the uninstaller's fixed list, not ours.
         for (const char* file : {"Pops.rul", "QUELLOR.log", "Pops.log"})
             EXPECT_TRUE(FileExists(folder + file)) << file;

@@ -17,6 +17,7 @@ std::string HostPath(const std::string& unixPath);
 std::string FreshFolder(const std::string& hint);
 void CopyFileOrFail(const std::string& from, const std::string& to);
 bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 

@@ -32,7 +32,7 @@ bool RegisteredIn(const View& view)
            KeyExists(HKEY_LOCAL_MACHINE, kHelperKey, view.flag);
 }
 
-class Win64Setup : public ::testing::Test {
+class Win64Setup : public ProgramFolders {
   protected:
     void SetUp() override
     {
@@ -44,8 +44,7 @@ class Win64Setup : public ::testing::Test {
     void TearDown() override
     {
         Clean();
-        for (const std::string& folder : folders_)
-            ForgetPendingOperationsUnder(folder);
+        ForgetFolders();
     }
     static void Clean()
     {
@@ -56,23 +55,6 @@ class Win64Setup : public ::testing::Test {
         }
         testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
     }
-
-    std::string Folder(const std::string& hint, const std::vector<std::string>& files)
-    {
-        folders_.push_back(e2e::FreshProgramFolder(hint, files));
-        return folders_.back();
-    }
-    std::string InstalledFolder(const std::string& hint)
-    {
-        std::string folder = Folder(hint, kProductFiles);
-        Outcome install =
-            RunQuellor(Quoted(folder + "QUELLOR.EXE") + " /i", folder, {"OK"}, 1, true);
-        EXPECT_NO_FATAL_FAILURE(ExpectBoxes(install.boxes, {kInstalledBox}));
-        EXPECT_TRUE(install.startedNormally);
-        return folder;
-    }
-
-    std::vector<std::string> folders_;
 };
 
 // Runs the browser of that bitness on a script; its decisions, one a line.
