@@ -1,6 +1,5 @@
 #include "helper/HelperCache.h"
 
-#include <chrono>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -15,8 +14,6 @@ namespace {
 
 // After a view could not be built, the last one serves this long before the next try.
 constexpr DWORD kRetryMs = 1000;
-// The first view of a process is waited for at most this long by the other threads.
-constexpr auto kFirstViewWait = std::chrono::seconds(5);
 
 // LastChange is compared bit for bit: any save makes a new one.
 bool Same(const std::optional<double>& a, const std::optional<double>& b)
@@ -111,37 +108,36 @@ std::shared_ptr<const THelperState> THelperCache::Refresh(bool withRules)
     std::unique_lock<std::mutex> lock(mutex_);
     if (!state_) state_ = std::make_shared<const THelperState>();
     NoticeChanges();
-    for (;;) {
-        std::shared_ptr<const THelperState> current = state_;
-        std::uint64_t changes = settingsChanges_;
-        if (current->settingsSeen == changes && !withRules) return current;
-        bool firstView = current->settingsSeen == 0 || (withRules && !current->rulesRead);
-        if (loading_) {
-            // Another thread is reading: its view comes soon, and the last one serves until
-            // then. Only the first view of the process is waited for.
-            if (!firstView || !loaded_.wait_for(lock, kFirstViewWait, [&] { return !loading_; }))
-                return current;
-            continue;
-        }
-        if (failed_ && GetTickCount() - failedAt_ < kRetryMs) return current;
+    const std::shared_ptr<const THelperState> current = state_;
+    const std::uint64_t changes = settingsChanges_;
+    if (current->settingsSeen == changes && !withRules) return current;
+    // While one thread reads a new view, the others go on with the last. Before its first
+    // view a process has nothing to judge by: a thread that needs it then reads it itself
+    // rather than wait on another's reading.
+    const bool firstView = current->settingsSeen == 0 || (withRules && !current->rulesRead);
+    if (loading_ && !firstView) return current;
+    if (failed_ && GetTickCount() - failedAt_ < kRetryMs) return current;
 
-        loading_ = true;
-        lock.unlock();
-        std::shared_ptr<THelperState> next;
-        bool built = false;
-        try {
-            next = Build(*current, changes, withRules);
-            built = true;
-        } catch (...) {
-        }
-        lock.lock();
+    const bool reader = !loading_;
+    loading_ = true;
+    lock.unlock();
+    std::shared_ptr<THelperState> next;
+    bool built = false;
+    try {
+        next = Build(*current, changes, withRules);
+        built = true;
+    } catch (...) {
+    }
+    lock.lock();
+    if (reader) {
         loading_ = false;
-        loaded_.notify_all();
         failed_ = !built;
         if (!built) failedAt_ = GetTickCount();
-        if (next) state_ = std::move(next);
-        return state_;
     }
+    if (!next) return state_;
+    // A view another thread swapped in meanwhile stands; this event goes by its own.
+    if (state_ == current) state_ = next;
+    return next;
 }
 
 std::shared_ptr<const THelperState> THelperCache::Fresh(bool withRules) noexcept

@@ -3,10 +3,10 @@
 // and threads. Every change seen on the settings key's watch reads the settings again; the
 // rule file is read again when its path, size or time of last write changed, or LastChange
 // did. A new view is built apart, outside the lock, by one thread at a time, and swapped in
-// whole; meanwhile the other threads go on with the last one.
+// whole; meanwhile the other threads go on with the last one. Only the process's first view,
+// which has no last one, is read by each thread that needs it: none waits on another.
 #include <windows.h>
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -52,7 +52,6 @@ class THelperCache {
     void NoticeChanges();
 
     std::mutex mutex_;
-    std::condition_variable loaded_;
     std::shared_ptr<const THelperState> state_;
     bool loading_ = false;
     bool failed_ = false;
