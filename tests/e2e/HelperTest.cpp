@@ -344,6 +344,9 @@ TEST_F(BrowserHelper, PicksUpEveryStepOfAnApplyOnEveryWindowsThread)
     Meeting opened("quellor-test-opened"), stamped("quellor-test-stamped"),
         between("quellor-test-between"), applied("quellor-test-applied"),
         firstDone("quellor-test-first");
+    // The browser's writer reads the key again after each kill it records (its counters
+    // changed it), then tells us: each change below is made once that reading is done.
+    KillListener recorded;
     Process browser = StartBrowser("live", R"(visit http://www.news.example/
 popup http://ads.example.com/1.html
 signal quellor-test-opened
@@ -361,9 +364,11 @@ popup http://ads.example.com/5.html
 popup http://ads.example.com/kill/6.html
 )");
     ASSERT_TRUE(opened.Wait());
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return recorded.Heard().size() == 1; }, 10000));
     Touch();
     stamped.Signal();
     ASSERT_TRUE(between.Wait());
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return recorded.Heard().size() == 2; }, 10000));
     SetDword("DefaultNoPopups", 0);
     SetDword("IgnoreWhenCtrlKey", 1);
     testsupport::WriteFileBytes(rulePath_, RuleBytes("ads.example.com/kill", 4));
@@ -686,6 +691,7 @@ TEST_F(BrowserHelper, AViewThatCannotBeBuiltIsTriedAgainNotLost)
 {
     StartQuellor();
     Meeting opened("quellor-test-opened"), applied("quellor-test-applied");
+    KillListener recorded; // the writer's reading after the first kill is done before the apply
     Process browser = StartBrowser("retry", R"(visit http://www.news.example/
 popup http://ads.example.com/1.html
 signal quellor-test-opened
@@ -697,6 +703,7 @@ wait 1200
 popup http://ads.example.com/3.html
 )");
     ASSERT_TRUE(opened.Wait());
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return recorded.Heard().size() == 1; }, 10000));
     Touch();
     SetDword("DefaultNoPopups", 0);
     std::string rules;
