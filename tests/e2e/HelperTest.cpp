@@ -488,8 +488,10 @@ TEST_F(BrowserHelper, TwoBrowsersKillingAtOnceLeaveWholeRecordsAndExactCounters)
     Meeting go("quellor-test-go");
     auto script = [](const std::string& name) {
         std::string text = "visit http://" + name + ".example/\nwaitfor quellor-test-go\n";
+        // Paced so that each browser kills over most of a second: both are at it together,
+        // also on a loaded machine, and the log's kept tail shows it.
         for (int i = 0; i < 40; ++i)
-            text += "popup http://ads.example.com/" + name + "\nwait 5\n";
+            text += "popup http://ads.example.com/" + name + "\nwait 20\n";
         return text;
     };
     Process first = StartBrowser("first", script("one"));
