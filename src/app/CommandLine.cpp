@@ -47,4 +47,17 @@ StartSwitch FindStartSwitch(std::string_view arguments)
     return StartSwitch::None;
 }
 
+bool HasWord(std::string_view arguments, std::string_view word)
+{
+    size_t at = 0;
+    while (at < arguments.size()) {
+        while (at < arguments.size() && IsBlank(arguments[at])) ++at;
+        size_t end = at;
+        while (end < arguments.size() && !IsBlank(arguments[end])) ++end;
+        if (end - at == word.size() && StartsWithNoCase(arguments.substr(at), word)) return true;
+        at = end;
+    }
+    return false;
+}
+
 } // namespace app

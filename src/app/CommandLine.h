@@ -17,4 +17,11 @@ std::string_view CommandArguments(std::string_view commandLine, std::string_view
 // " /i" or " -i" installs. Longer words that begin so count too.
 StartSwitch FindStartSwitch(std::string_view arguments);
 
+// The uninstall switch's companion that the program gives the part of an uninstallation it
+// runs elevated: the machine's part alone, without asking again.
+inline constexpr char kMachinePartSwitch[] = "/machine";
+
+// True when the arguments hold the word as a word of its own (between blanks), in any case.
+bool HasWord(std::string_view arguments, std::string_view word);
+
 } // namespace app

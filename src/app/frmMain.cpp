@@ -6,8 +6,10 @@
 
 #include "app/CommandLine.h"
 #include "app/Paths.h"
+#include "app/ShellOpen.h"
 #include "app/UserData.h"
 #include "helper_contract/HelperContract.h"
+#include "setup/SetupSystem.h"
 #include "win/Modules.h"
 
 namespace {
@@ -174,6 +176,12 @@ void TfrmMain::FormCreate(ui::TObject*)
         return;
     case app::StartSwitch::Install:
         Install();
+        // From Vista on this process is setup's, maybe elevated, maybe another account's:
+        // the tray program was handed to the desktop's user.
+        if (setup::SetupSystem().machineWide()) {
+            ui::Application().Terminate();
+            return;
+        }
         break;
     case app::StartSwitch::None:
         break;
@@ -192,6 +200,7 @@ void TfrmMain::FormCreate(ui::TObject*)
                                std::to_string(VersionRelease) + "." +
                                std::to_string(VersionBuild));
 
+    RemoveOldUserShortcuts();
     // Each failure is shown and start-up goes on: stopping here would leave a hidden
     // process with no tray icon, which nobody could reach or end.
     app::PrepareUserData();
@@ -285,8 +294,7 @@ void TfrmMain::lblHelpClick(ui::TObject*) { ui::Application().HelpCommand(HELP_C
 
 void TfrmMain::lblWebsiteHyperlinkClick(ui::TObject*)
 {
-    ShellExecuteA(Handle(), "open", lblWebsiteHyperlink.Text().c_str(), nullptr, nullptr,
-                  SW_SHOWMAXIMIZED);
+    app::ShellOpen(Handle(), lblWebsiteHyperlink.Text(), SW_SHOWMAXIMIZED);
 }
 
 LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp)

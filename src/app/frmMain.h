@@ -2,6 +2,7 @@
 // The one main window. It owns every control of the four pages; the handlers of each
 // page live in that page's folder (settings/, rules/, history/, adblock/, setup/).
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <optional>
@@ -189,8 +190,15 @@ public:
     void tmrKazaaTimer(ui::TObject* sender);
 
     // ---- setup (setup/) ---------------------------------------------------------------
+    // From Windows Vista on, setup is the machine's, done once elevated, and the tray
+    // program does each user's part at that user's start. Before Vista, all is the user's.
     void Install();
     void Uninstall();
+    // The machine's part of an uninstallation (it runs elevated): what the exit code of an
+    // elevated run reports. 0 done, 1 done but for keys it named, 2 no rights, nothing done.
+    int UninstallForMachine();
+    // At each start: an older version's shortcuts of this user go once the machine's exist.
+    void RemoveOldUserShortcuts();
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -199,6 +207,13 @@ private:
     void CreateShell();
     void CreateAboutPage();
     void ReadVersion();
+    // Setup's steps (setup/Setup.cpp): registration, shortcuts and the entry, with their
+    // failures shown; the program folder's files; the helpers' registration, the entry and
+    // the deletions at restart, with what is left shown (false then); the final box.
+    bool InstallForMachine(bool machineWide);
+    void RemoveProductFiles();
+    bool RemoveRegistrationAndProgram();
+    void ShowUninstalled();
 
     // History: the counters into their labels; the log's records from the reader's place
     // to its end into the list; the whole log read again, each row's selection, focus and

@@ -16,5 +16,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     application.SetMainForm(&frmMain);
     application.ShowMainForm = false;
     application.Run();
-    return 0;
+    return application.ExitCode;
 }

@@ -1,6 +1,7 @@
 // Installation and uninstallation from the command line.
 #include <windows.h>
 
+#include "app/CommandLine.h"
 #include "app/Paths.h"
 #include "app/UserData.h"
 #include "app/frmMain.h"
@@ -8,8 +9,11 @@
 #include "setup/FolderLocations.h"
 #include "setup/HelperRegistration.h"
 #include "setup/SetupOps.h"
+#include "setup/SetupSystem.h"
 #include "win/Error.h"
+#include "win/Files.h"
 #include "win/Handles.h"
+#include "win/Identity.h"
 
 namespace {
 
@@ -18,11 +22,6 @@ const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uni
 std::string ProductName()
 {
     return ui::Application().Title;
-}
-
-std::string ProgramGroup()
-{
-    return setup::FolderLocations().ProgramsDir + ProductName();
 }
 
 void WriteUninstallValue(HKEY key, const char* name, const std::string& data)
@@ -100,6 +99,80 @@ bool HaveProgramPath(const std::string& programPath)
     return false;
 }
 
+// Where the Startup shortcut and the program group go: the installing user's own folders
+// before Windows Vista, the machine's (every user's) from Vista on.
+struct ShortcutFolders {
+    std::string startup, programs;
+    std::string Group() const
+    {
+        return programs.empty() ? std::string() : programs + ProductName();
+    }
+};
+
+ShortcutFolders UserShortcutFolders()
+{
+    return {setup::FolderLocations().StartupDir, setup::FolderLocations().ProgramsDir};
+}
+
+ShortcutFolders MachineShortcutFolders()
+{
+    return {setup::FolderLocations().CommonStartupDir, setup::FolderLocations().CommonProgramsDir};
+}
+
+void CreateShortcuts(const ShortcutFolders& folders)
+{
+    const std::string product = ProductName();
+    const std::string programPath = app::ProgramPath();
+    const std::string folder = app::ProgramFolder();
+    const std::string group = folders.Group();
+    setup::CreateShortcut(product, product, programPath, folders.startup, folder, programPath, 0,
+                          "");
+    setup::CreateShortcut(product, product, programPath, group, folder, programPath, 0, "");
+    setup::CreateShortcut(product + " Help", product + " Help", app::HelpShortcutTarget(), group,
+                          folder, "", 0, "");
+    setup::CreateShortcut("License Agreement", "License Agreement", folder + "license.txt", group,
+                          folder, "", 0, "");
+}
+
+// A folder Windows could not give is skipped: its name alone would be a file of the
+// current folder.
+void DeleteShortcuts(const ShortcutFolders& folders)
+{
+    const std::string product = ProductName();
+    const std::string group = folders.Group();
+    if (!folders.startup.empty()) DeleteFileA((folders.startup + product + ".lnk").c_str());
+    if (group.empty()) return;
+    DeleteFileA((group + "\\" + product + ".lnk").c_str());
+    DeleteFileA((group + "\\" + product + " Help.lnk").c_str());
+    DeleteFileA((group + "\\License Agreement.lnk").c_str());
+    RemoveDirectoryA(group.c_str());
+}
+
+// What the machine's part of an uninstallation reports to the user's part that asked for it,
+// as the elevated process's exit code.
+enum MachinePart : int { kMachineDone = 0, kMachineIncomplete = 1, kMachineNoRights = 2 };
+
+void ShowNotUninstalled(const std::string& reason, UINT icon)
+{
+    ui::TApplication& application = ui::Application();
+    application.ShowMessageBox(ProductName() + " was not uninstalled: " + reason +
+                                   " Nothing was removed.",
+                               application.Title, MB_OK | icon);
+}
+
+// Another Quellor already in the tray of this desktop, as when setup is run again to repair.
+bool TrayProgramRunningElsewhere()
+{
+    HWND window = nullptr;
+    while ((window = FindWindowExA(nullptr, window, contract::kMainWindowClass,
+                                   contract::kMainWindowCaption)) != nullptr) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process != GetCurrentProcessId()) return true;
+    }
+    return false;
+}
+
 } // namespace
 
 void TfrmMain::Install()
@@ -107,8 +180,50 @@ void TfrmMain::Install()
     ui::TApplication& application = ui::Application();
     const std::string product = ProductName();
     const std::string programPath = app::ProgramPath();
-    const std::string folder = app::ProgramFolder();
     if (!HaveProgramPath(programPath)) return;
+    setup::TSetupSystem& system = setup::SetupSystem();
+    const bool machineWide = system.machineWide();
+
+    if (machineWide && !system.hasAdministratorRights()) {
+        // A prompt without elevation: the elevated copy does it all, the tray's start too.
+        win::ElevatedRun run = system.runElevated("/i");
+        if (run.outcome == win::ElevatedRun::Outcome::Refused)
+            application.ShowMessageBox(product + " was not installed: installing it needs an "
+                                                 "administrator's permission, which was not given.",
+                                       application.Title, MB_OK | MB_ICONWARNING);
+        else if (run.outcome == win::ElevatedRun::Outcome::Failed)
+            application.ShowMessageBox(product + " was not installed: " +
+                                           win::SystemErrorText(HRESULT_FROM_WIN32(run.error)),
+                                       application.Title, MB_OK | MB_ICONERROR);
+        return;
+    }
+
+    const bool installed = InstallForMachine(machineWide);
+    if (!machineWide) {
+        if (installed)
+            application.ShowMessageBox(product +
+                                           " has been successfully installed and is now running.",
+                                       application.Title, MB_OK);
+        return; // this process goes on as the tray program, as it always did
+    }
+    // This process may be another account's, and elevated: the tray program is started as
+    // the desktop's own user, and this one ends.
+    const bool running = TrayProgramRunningElsewhere() ||
+                         system.startAsDesktopUser(programPath, app::ProgramFolder());
+    if (!installed) return;
+    application.ShowMessageBox(
+        running ? product + " has been successfully installed and is now running."
+                : product +
+                      " has been successfully installed. It starts when you next log on; "
+                      "to start it now, choose " +
+                      product + " in the Start menu.",
+        application.Title, MB_OK);
+}
+
+bool TfrmMain::InstallForMachine(bool machineWide)
+{
+    ui::TApplication& application = ui::Application();
+    const std::string product = ProductName();
 
     // On 64-bit Windows the 64-bit library too; a failure leaves neither registered.
     const std::vector<setup::THelperLibrary> libraries =
@@ -120,17 +235,17 @@ void TfrmMain::Install()
         application.ShowMessageBox(product + " installation FAILED. Unable to register " +
                                        libraries[i].shownName,
                                    application.Title, MB_OK);
-        return;
+        return false;
     }
     try {
-        const std::string startup = setup::FolderLocations().StartupDir;
-        const std::string group = ProgramGroup();
-        setup::CreateShortcut(product, product, programPath, startup, folder, programPath, 0, "");
-        setup::CreateShortcut(product, product, programPath, group, folder, programPath, 0, "");
-        setup::CreateShortcut(product + " Help", product + " Help", app::HelpShortcutTarget(),
-                              group, folder, "", 0, "");
-        setup::CreateShortcut("License Agreement", "License Agreement", folder + "license.txt",
-                              group, folder, "", 0, "");
+        if (machineWide) {
+            // Once for every user, in the machine's folders; the shortcuts an older version
+            // gave the installing account alone would start Quellor a second time.
+            DeleteShortcuts(UserShortcutFolders());
+            CreateShortcuts(MachineShortcutFolders());
+        } else {
+            CreateShortcuts(UserShortcutFolders());
+        }
         // Install runs before the form reads its version; the entry shows the same one.
         ReadVersion();
         WriteUninstallEntry({std::to_string(VersionMajor) + "." + std::to_string(VersionMinor) +
@@ -141,14 +256,26 @@ void TfrmMain::Install()
         // Install reports its own failures and always goes back to the normal start.
         application.ShowMessageBox(ui::ErrorBoxText(e.what()), application.Title,
                                    MB_OK | MB_ICONERROR);
-        return;
+        return false;
     } catch (...) {
         application.ShowMessageBox(ui::ErrorBoxText("Unexpected error"), application.Title,
                                    MB_OK | MB_ICONERROR);
-        return;
+        return false;
     }
-    application.ShowMessageBox(product + " has been successfully installed and is now running.",
-                               application.Title, MB_OK);
+    return true;
+}
+
+void TfrmMain::RemoveOldUserShortcuts()
+{
+    // Installed for the machine: the user's own Startup shortcut, left by an older version,
+    // would start a second Quellor at every logon.
+    if (!setup::SetupSystem().machineWide()) return;
+    const ShortcutFolders user = UserShortcutFolders(), machine = MachineShortcutFolders();
+    const std::string link = ProductName() + ".lnk";
+    if (user.startup.empty() || machine.startup.empty() || !win::FileExists(user.startup + link) ||
+        !win::FileExists(machine.startup + link))
+        return;
+    DeleteShortcuts(user);
 }
 
 void TfrmMain::Uninstall()
@@ -156,25 +283,88 @@ void TfrmMain::Uninstall()
     ui::TApplication& application = ui::Application();
     const std::string product = ProductName();
     const std::string programPath = app::ProgramPath();
-    const std::string folder = app::ProgramFolder();
-    const std::string group = ProgramGroup();
     if (!HaveProgramPath(programPath)) return;
+    setup::TSetupSystem& system = setup::SetupSystem();
 
+    // The elevated part another Quellor asked for: the user already said yes there.
+    if (app::HasWord(app::CommandArguments(GetCommandLineA(), programPath),
+                     app::kMachinePartSwitch)) {
+        application.ExitCode = UninstallForMachine();
+        return;
+    }
     if (application.ShowMessageBox("Do you wish to completely uninstall " + product, "Confirm",
                                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1) != IDYES)
         return;
 
-    DeleteFileA((setup::FolderLocations().StartupDir + product + ".lnk").c_str());
-    DeleteFileA((group + "\\" + product + ".lnk").c_str());
-    DeleteFileA((group + "\\" + product + " Help.lnk").c_str());
-    DeleteFileA((group + "\\License Agreement.lnk").c_str());
-    RemoveDirectoryA(group.c_str());
+    if (!system.machineWide()) {
+        // Everything is the user's, in the order it always went.
+        DeleteShortcuts(UserShortcutFolders());
+        RemoveProductFiles();
+        if (RemoveRegistrationAndProgram()) ShowUninstalled();
+        return;
+    }
 
+    // The machine's part first, with the rights it needs: until it is done, the user's
+    // rules and history stay.
+    int machine = kMachineNoRights;
+    if (system.hasAdministratorRights()) {
+        machine = UninstallForMachine();
+    } else {
+        win::ElevatedRun run = system.runElevated(std::string("/u ") + app::kMachinePartSwitch);
+        if (run.outcome == win::ElevatedRun::Outcome::Refused) {
+            ShowNotUninstalled("removing it from this computer needs an administrator's "
+                               "permission, which was not given.",
+                               MB_ICONWARNING);
+            return;
+        }
+        if (run.outcome == win::ElevatedRun::Outcome::Failed) {
+            ShowNotUninstalled(win::SystemErrorText(HRESULT_FROM_WIN32(run.error)), MB_ICONERROR);
+            return;
+        }
+        machine = static_cast<int>(run.exitCode);
+    }
+    if (machine == kMachineNoRights) {
+        ShowNotUninstalled("removing it from this computer needs an administrator's rights.",
+                           MB_ICONERROR);
+        return;
+    }
+    // Incomplete: the machine's part said what it left. Anything else: it ended abnormally.
+    if (machine != kMachineDone) {
+        if (machine != kMachineIncomplete)
+            application.ShowMessageBox(product + " was not uninstalled completely. Your rules "
+                                                 "and history were kept.",
+                                       application.Title, MB_OK | MB_ICONERROR);
+        return;
+    }
+    // The user's own: shortcuts an older version made, the rule file, the log.
+    DeleteShortcuts(UserShortcutFolders());
+    app::RemoveUserData();
+    ShowUninstalled();
+}
+
+int TfrmMain::UninstallForMachine()
+{
+    if (!setup::SetupSystem().hasAdministratorRights()) return kMachineNoRights;
+    DeleteShortcuts(MachineShortcutFolders());
+    RemoveProductFiles();
+    return RemoveRegistrationAndProgram() ? kMachineDone : kMachineIncomplete;
+}
+
+void TfrmMain::RemoveProductFiles()
+{
+    const std::string folder = app::ProgramFolder();
     for (const char* file : {"license.txt", "quellor.chm", "quellor.rul", "quellor.log",
                              "gunshot.wav", "whoosh.wav", "laser.wav"})
         DeleteFileA((folder + file).c_str());
-    // From Windows Vista on the rule file and the log are the user's own, apart.
-    app::RemoveUserData();
+    // Before Vista nothing: the user's files are the program folder's, just deleted.
+    if (!setup::SetupSystem().machineWide()) app::RemoveUserData();
+}
+
+bool TfrmMain::RemoveRegistrationAndProgram()
+{
+    ui::TApplication& application = ui::Application();
+    const std::string product = ProductName();
+    const std::string folder = app::ProgramFolder();
 
     ScheduleDeletion(folder + "quellor.exe");
     std::string left;
@@ -199,12 +389,15 @@ void TfrmMain::Uninstall()
 
     // A user without the rights to these keys would otherwise be told all went well while
     // Internet Explorer still loads the helper, or the entry stays in the program list.
-    if (!left.empty()) {
-        const std::string text =
-            product + " was uninstalled, but these registry keys could not be removed:\r\n\r\n";
-        application.ShowMessageBox(text + left, application.Title, MB_OK | MB_ICONERROR, nullptr);
-        return;
-    }
-    application.ShowMessageBox(product + " has been successfully uninstalled.",
-                               "Uninstall Completed", MB_OK | MB_ICONINFORMATION, nullptr);
+    if (left.empty()) return true;
+    const std::string text =
+        product + " was uninstalled, but these registry keys could not be removed:\r\n\r\n";
+    application.ShowMessageBox(text + left, application.Title, MB_OK | MB_ICONERROR, nullptr);
+    return false;
+}
+
+void TfrmMain::ShowUninstalled()
+{
+    ui::Application().ShowMessageBox(ProductName() + " has been successfully uninstalled.",
+                                     "Uninstall Completed", MB_OK | MB_ICONINFORMATION, nullptr);
 }

@@ -23,6 +23,8 @@ public:
     // the standard help engine out of it.
     std::function<bool(WORD command, LONG data, bool& callHelp)> OnHelp;
     bool ShowMainForm = true;
+    // What the process ends with: a part run elevated tells the one that asked for it.
+    int ExitCode = 0;
 
     // Test seam: every message box of the program goes through ShowMessageBox().
     std::function<int(HWND owner, const std::string& text, const std::string& caption, UINT flags)>

@@ -20,38 +20,6 @@ std::string Tandrel(const std::string& dataFolder)
     return dataFolder.substr(0, dataFolder.size() - 8);
 }
 
-// Wine's Windows version for QUELLOR.EXE alone, taken away again however the test ends.
-class WindowsVersionForQuellor {
-  public:
-    explicit WindowsVersionForQuellor(const char* version)
-    {
-        HKEY key = nullptr;
-        ok_ = RegCreateKeyExA(HKEY_CURRENT_USER, kAppKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &key, nullptr) == ERROR_SUCCESS &&
-              RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                             static_cast<DWORD>(strlen(version) + 1)) == ERROR_SUCCESS;
-        if (key) RegCloseKey(key);
-    }
-    ~WindowsVersionForQuellor()
-    {
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, kAppKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-            return;
-        RegDeleteValueA(key, "Version");
-        DWORD subkeys = 0, values = 0;
-        RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                         nullptr, nullptr, nullptr, nullptr);
-        RegCloseKey(key);
-        // Another test's overrides for the program may live in the same key.
-        if (subkeys == 0 && values == 0) RegDeleteKeyA(HKEY_CURRENT_USER, kAppKey);
-    }
-    explicit operator bool() const { return ok_; }
-
-  private:
-    static constexpr char kAppKey[] = "Software\\Wine\\AppDefaults\\QUELLOR.EXE";
-    bool ok_ = false;
-};
-
 class DataLocations : public ::testing::Test {
   protected:
     void SetUp() override
@@ -145,7 +113,7 @@ TEST_F(DataLocations, OnWindows7TheUsersFoldersHoldTheFilesFromTheFirstStartUnti
 
 TEST_F(DataLocations, OnWindowsXPEverythingStaysBesideTheProgram)
 {
-    WindowsVersionForQuellor xp("winxp");
+    e2e::WindowsVersionForQuellor xp("winxp");
     ASSERT_TRUE(xp);
     HWND main = Start();
     ASSERT_NE(main, nullptr);

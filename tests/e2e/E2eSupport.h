@@ -7,6 +7,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <cstring>
 #include <functional>
 
 #include <string>
@@ -100,6 +101,43 @@ inline std::string StoredPath(const char* name)
         return {};
     return data;
 }
+
+// Wine's Windows version for one program file name alone (QUELLOR.EXE, or what a test
+// renamed it to), taken away again however the test ends.
+class WindowsVersionForQuellor {
+  public:
+    explicit WindowsVersionForQuellor(const char* version, const std::string& exe = "QUELLOR.EXE")
+        : key_("Software\\Wine\\AppDefaults\\" + exe)
+    {
+        HKEY key = nullptr;
+        ok_ = RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr) == ERROR_SUCCESS &&
+              RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                             static_cast<DWORD>(strlen(version) + 1)) == ERROR_SUCCESS;
+        if (key) RegCloseKey(key);
+    }
+    ~WindowsVersionForQuellor()
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, KEY_ALL_ACCESS, &key) !=
+            ERROR_SUCCESS)
+            return;
+        RegDeleteValueA(key, "Version");
+        DWORD subkeys = 0, values = 0;
+        RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                         nullptr, nullptr, nullptr, nullptr);
+        RegCloseKey(key);
+        // Another test's overrides for the program may live in the same key.
+        if (subkeys == 0 && values == 0) RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());
+    }
+    WindowsVersionForQuellor(const WindowsVersionForQuellor&) = delete;
+    WindowsVersionForQuellor& operator=(const WindowsVersionForQuellor&) = delete;
+    explicit operator bool() const { return ok_; }
+
+  private:
+    std::string key_;
+    bool ok_ = false;
+};
 
 inline bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs)
 {

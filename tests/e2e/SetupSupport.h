@@ -7,6 +7,7 @@
 #include <objidl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -46,13 +47,15 @@ inline std::string SpecialFolder(int csidl)
     return folder;
 }
 
-inline std::string StartupFolder()
+// Where setup puts its shortcuts: the machine's folders from Windows Vista on (Wine reports
+// Windows 7), the installing user's own before.
+inline std::string StartupFolder(bool machine = true)
 {
-    return SpecialFolder(CSIDL_STARTUP);
+    return SpecialFolder(machine ? CSIDL_COMMON_STARTUP : CSIDL_STARTUP);
 }
-inline std::string ProgramGroup()
+inline std::string ProgramGroup(bool machine = true)
 {
-    return SpecialFolder(CSIDL_PROGRAMS) + "Quellor";
+    return SpecialFolder(machine ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS) + "Quellor";
 }
 
 struct Shortcut {
@@ -353,12 +356,14 @@ inline void DeleteKeyOrLink(HKEY root, const std::string& path)
 // machine's registry, so that a test starts from "not installed".
 inline void RemoveInstallation()
 {
-    DeleteFileA((StartupFolder() + "Quellor.lnk").c_str());
-    std::string group = ProgramGroup();
-    for (const std::string& name : FilesIn(group))
-        DeleteFileA((group + "\\" + name).c_str());
-    RemoveDirectoryA(group.c_str());
-    DeleteFileA(group.c_str()); // a test may have blocked the group with a file
+    for (bool machine : {true, false}) {
+        DeleteFileA((StartupFolder(machine) + "Quellor.lnk").c_str());
+        std::string group = ProgramGroup(machine);
+        for (const std::string& name : FilesIn(group))
+            DeleteFileA((group + "\\" + name).c_str());
+        RemoveDirectoryA(group.c_str());
+        DeleteFileA(group.c_str()); // a test may have blocked the group with a file
+    }
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, kHelperKey);
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
     DeleteKeyOrLink(HKEY_LOCAL_MACHINE, kUninstallKey);
@@ -444,9 +449,55 @@ class Started {
 
 struct Outcome {
     std::vector<robot::DialogSeen> boxes;
-    bool startedNormally = false; // its main window and its tray icon appeared
+    bool startedNormally = false; // a main window and its tray icon appeared
+    // ...in another process, which the desktop's shell started (from Windows Vista on).
+    bool handedOver = false;
     bool endedByItself = false;
 };
+
+// The name of the program file that started the process, as the system lists processes.
+inline std::string ParentProgram(DWORD pid)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return {};
+    std::vector<PROCESSENTRY32> entries;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        entries.push_back(entry);
+    CloseHandle(snapshot);
+    for (const PROCESSENTRY32& child : entries)
+        if (child.th32ProcessID == pid)
+            for (const PROCESSENTRY32& parent : entries)
+                if (parent.th32ProcessID == child.th32ParentProcessID)
+                    return Lower(parent.szExeFile);
+    return {};
+}
+
+// A main window of Quellor in a process other than this test's and `pid`.
+inline HWND MainWindowNotOf(DWORD pid)
+{
+    HWND window = nullptr;
+    while ((window = FindWindowExA(nullptr, window, "TfrmMain", "Quellor")) != nullptr) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner != pid && owner != GetCurrentProcessId()) return window;
+    }
+    return nullptr;
+}
+
+// Ends a tray program as the session's end would, or by force when it does not go.
+inline void EndTrayProgram(HWND main)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(main, &pid);
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+    if (process && WaitForSingleObject(process, 10000) != WAIT_OBJECT_0)
+        TerminateProcess(process, 1);
+    if (process) CloseHandle(process);
+}
 
 // Runs the command line with the robot answering `script`, waits for `boxes` boxes, then
 // either for the normal start (which it ends as the session's end would) or for the end.
@@ -462,14 +513,25 @@ inline Outcome RunQuellor(const std::string& commandLine, const std::string& fol
         robot::Robot robot(quellor.Pid(), script);
         robot.WaitForCount(boxes, 30000);
         if (normalStart) {
-            HWND main = robot::FindTopWindow(quellor.Pid(), "TfrmMain", "Quellor", 10000);
-            outcome.startedNormally =
-                main &&
-                e2e::WaitFor([&] { return e2e::TrayIconsWidth() >= trayBefore + 16; }, 5000);
-            DWORD_PTR answer = 0;
-            if (main)
-                SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000,
-                                    &answer);
+            // From Vista on another process, which this one handed the start to; before,
+            // this one, once its icon is in the tray.
+            HWND main = nullptr;
+            DWORD pid = 0;
+            outcome.startedNormally = e2e::WaitFor(
+                [&] {
+                    main = MainWindowNotOf(quellor.Pid());
+                    if (!main && e2e::TrayIconsWidth() >= trayBefore + 16)
+                        main = robot::FindTopWindow(quellor.Pid(), "TfrmMain", "Quellor", 0);
+                    return main != nullptr;
+                },
+                10000);
+            if (main) GetWindowThreadProcessId(main, &pid);
+            outcome.handedOver =
+                main && pid != quellor.Pid() && ParentProgram(pid) == "explorer.exe";
+            if (outcome.handedOver)
+                outcome.startedNormally =
+                    e2e::WaitFor([&] { return e2e::TrayIconsWidth() >= trayBefore + 16; }, 5000);
+            if (main) EndTrayProgram(main);
         }
         outcome.endedByItself = quellor.WaitExit(20000);
         outcome.boxes = robot.Seen();

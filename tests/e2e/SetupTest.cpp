@@ -9,7 +9,8 @@ using testsupport::FileExists;
 
 namespace {
 
-class SetupE2e : public ProgramFolders {
+// Windows Vista and later, as Wine reports itself: setup is the machine's.
+class SetupVistaE2e : public ProgramFolders {
   protected:
     void SetUp() override
     {
@@ -24,9 +25,14 @@ class SetupE2e : public ProgramFolders {
     }
 };
 
-std::vector<std::string> GroupFiles()
+// Windows XP and earlier: setup is the installing user's, as it always was.
+class SetupE2e : public SetupVistaE2e {
+    e2e::WindowsVersionForQuellor xp_{"winxp"}, renamedXp_{"winxp", "POPS.EXE"};
+};
+
+std::vector<std::string> GroupFiles(bool machine = false)
 {
-    return FilesIn(ProgramGroup());
+    return FilesIn(ProgramGroup(machine));
 }
 
 } // namespace
@@ -58,9 +64,9 @@ TEST_F(SetupE2e, InstallRegistersTheHelperMakesFourShortcutsAndTheEntryThenStart
                 std::string path, target, description, iconFile;
                 int iconIndex;
             };
-            const std::string group = ProgramGroup();
+            const std::string group = ProgramGroup(false);
             for (const Link& expected :
-                 {Link{StartupFolder() + "Quellor.lnk", program, "Quellor", program, 0},
+                 {Link{StartupFolder(false) + "Quellor.lnk", program, "Quellor", program, 0},
                   Link{group + "\\Quellor.lnk", program, "Quellor", program, 0},
                   Link{group + "\\Quellor Help.lnk", folder + c.help, "Quellor Help", "", 0},
                   Link{group + "\\License Agreement.lnk", folder + "license.txt",
@@ -115,8 +121,8 @@ TEST_F(SetupE2e, InstallWithoutAUsableLibraryOnlySaysSoAndStartsAsUsual)
         EXPECT_TRUE(outcome.startedNormally);
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
-        EXPECT_FALSE(FileExists(StartupFolder() + "Quellor.lnk"));
-        EXPECT_FALSE(FileExists(ProgramGroup()));
+        EXPECT_FALSE(FileExists(StartupFolder(false) + "Quellor.lnk"));
+        EXPECT_FALSE(FileExists(ProgramGroup(false)));
     }
 }
 
@@ -134,7 +140,7 @@ TEST_F(SetupE2e, AShortcutOrEntryThatCannotBeWrittenStopsTheInstallWithAnErrorBo
         RemoveInstallation();
         std::string folder = Folder("blocked", kProductFiles);
         if (c.shortcutsMade == 1)
-            testsupport::WriteFileBytes(ProgramGroup(), "in the way");
+            testsupport::WriteFileBytes(ProgramGroup(false), "in the way");
         else
             ASSERT_TRUE(MakeDanglingLink(HKEY_LOCAL_MACHINE, kUninstallKey));
 
@@ -152,15 +158,15 @@ TEST_F(SetupE2e, AShortcutOrEntryThatCannotBeWrittenStopsTheInstallWithAnErrorBo
 
         // What came before the failing step stays; nothing after it is done.
         EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
-        EXPECT_TRUE(ReadShortcut(StartupFolder() + "Quellor.lnk").has_value());
+        EXPECT_TRUE(ReadShortcut(StartupFolder(false) + "Quellor.lnk").has_value());
         EXPECT_EQ(GroupFiles().size(), static_cast<size_t>(c.shortcutsMade - 1));
         EXPECT_FALSE(StringValue(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
         if (c.shortcutsMade == 1)
-            EXPECT_EQ(testsupport::ReadFileBytes(ProgramGroup()), "in the way");
+            EXPECT_EQ(testsupport::ReadFileBytes(ProgramGroup(false)), "in the way");
     }
 }
 
-TEST_F(SetupE2e, UninstallAnsweredYesRemovesTheProductAndSchedulesTheRest)
+TEST_F(SetupVistaE2e, UninstallAnsweredYesRemovesTheProductAndSchedulesTheRest)
 {
     std::string folder = InstalledFolder("uninstall");
     ASSERT_FALSE(HasFatalFailure());
@@ -181,6 +187,8 @@ TEST_F(SetupE2e, UninstallAnsweredYesRemovesTheProductAndSchedulesTheRest)
     RegSetValueExA(settings, "SoundFile", 0, REG_SZ, reinterpret_cast<const BYTE*>("x.wav"), 6);
     RegCloseKey(settings);
 
+    testsupport::WriteFileBytes(StartupFolder(false) + "Quellor.lnk", "an older version's");
+
     // Started as Windows starts it from the list of installed programs.
     std::optional<std::string> command =
         StringValue(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString");
@@ -191,6 +199,7 @@ TEST_F(SetupE2e, UninstallAnsweredYesRemovesTheProductAndSchedulesTheRest)
 
     EXPECT_FALSE(FileExists(StartupFolder() + "Quellor.lnk"));
     EXPECT_FALSE(FileExists(ProgramGroup()));
+    EXPECT_FALSE(FileExists(StartupFolder(false) + "Quellor.lnk")) << "an older version's";
     for (const char* file : {"license.txt", "quellor.chm", "QUELLOR.rul", "QUELLOR.log",
                              "gunshot.wav", "whoosh.wav", "laser.wav"})
         EXPECT_FALSE(FileExists(folder + file)) << file;
@@ -212,6 +221,49 @@ TEST_F(SetupE2e, UninstallAnsweredYesRemovesTheProductAndSchedulesTheRest)
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
     EXPECT_EQ(StringValue(HKEY_CURRENT_USER, "Software\\Tandrel\\Quellor", "SoundFile"), "x.wav");
     testsupport::DeleteKeyTree(HKEY_CURRENT_USER, "Software\\Tandrel\\Quellor");
+}
+
+TEST_F(SetupVistaE2e, InstallIsTheMachinesAndHandsTheTrayProgramToTheDesktopsUser)
+{
+    std::string folder = Folder("for the machine", kProductFiles);
+    const std::string program = folder + "QUELLOR.EXE";
+    {
+        // What an older version left: the installing user's own shortcuts.
+        e2e::WindowsVersionForQuellor xp("winxp");
+        Outcome old = RunQuellor(Quoted(program) + " /i", folder, {"OK"}, 1, true);
+        ASSERT_TRUE(old.startedNormally);
+        ASSERT_FALSE(old.handedOver);
+        ASSERT_EQ(GroupFiles(false).size(), 3u);
+    }
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        Outcome outcome = RunQuellor(Quoted(program) + " /i", folder, {"OK"}, 1, true);
+        ExpectBoxes(outcome.boxes, {kInstalledBox});
+        // This process ends; the tray program is the desktop's, started by its shell.
+        EXPECT_TRUE(outcome.endedByItself);
+        EXPECT_TRUE(outcome.startedNormally);
+        EXPECT_TRUE(outcome.handedOver);
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
+        ExpectUninstallEntry(program);
+        std::optional<Shortcut> startup = ReadShortcut(StartupFolder() + "Quellor.lnk");
+        ASSERT_TRUE(startup);
+        EXPECT_EQ(Lower(startup->target), Lower(program));
+        EXPECT_EQ(GroupFiles(true), (std::vector<std::string>{"License Agreement.lnk",
+                                                              "Quellor Help.lnk", "Quellor.lnk"}));
+        // Exactly one way to start at logon.
+        EXPECT_FALSE(FileExists(StartupFolder(false) + "Quellor.lnk"));
+        EXPECT_FALSE(FileExists(ProgramGroup(false)));
+    }
+
+    // Without a library only the failure is said, and the tray program starts all the same.
+    RemoveInstallation();
+    std::string bare = Folder("no library for the machine", {"QUELLOR.EXE", "license.txt"});
+    Outcome failed = RunQuellor(Quoted(bare + "QUELLOR.EXE") + " /i", bare, {"OK"}, 1, true);
+    ExpectBoxes(failed.boxes, {kInstallFailedBox});
+    EXPECT_TRUE(failed.endedByItself);
+    EXPECT_TRUE(failed.handedOver);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(FileExists(StartupFolder() + "Quellor.lnk"));
 }
 
 TEST_F(SetupE2e, UninstallWithoutTheLibraryRemovesItsKeyAndSaysSo)
@@ -255,7 +307,7 @@ TEST_F(SetupE2e, UninstallAnsweredNoChangesNothing)
     EXPECT_TRUE(both.endedByItself);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
-    EXPECT_FALSE(FileExists(StartupFolder() + "Quellor.lnk"));
+    EXPECT_FALSE(FileExists(StartupFolder(false) + "Quellor.lnk"));
 
     std::string folder = InstalledFolder("keep");
     ASSERT_FALSE(HasFatalFailure());
@@ -266,7 +318,7 @@ TEST_F(SetupE2e, UninstallAnsweredNoChangesNothing)
     EXPECT_TRUE(no.endedByItself);
     EXPECT_EQ(FilesIn(folder), files);
     EXPECT_EQ(GroupFiles(), group);
-    EXPECT_TRUE(FileExists(StartupFolder() + "Quellor.lnk"));
+    EXPECT_TRUE(FileExists(StartupFolder(false) + "Quellor.lnk"));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
     EXPECT_TRUE(PendingDeletionsUnder(fresh).empty());

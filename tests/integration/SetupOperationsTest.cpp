@@ -212,7 +212,8 @@ TEST(SetupOperations, FolderLocationsHoldFifteenFoldersEndingInABackslash)
                                       "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
                                       "ProgramFilesDir") +
                   "\\");
-    EXPECT_EQ(f.StartupDir, setuptest::StartupFolder());
+    EXPECT_EQ(f.StartupDir, setuptest::StartupFolder(false));
+    EXPECT_EQ(f.CommonStartupDir, setuptest::StartupFolder(true));
     EXPECT_EQ(f.ProgramsDir, setuptest::SpecialFolder(CSIDL_PROGRAMS));
     // Virtual folders have no path, unknown numbers nothing at all.
     EXPECT_EQ(setup::GetSpecialFolder(CSIDL_DRIVES), "");

@@ -86,3 +86,24 @@ TEST(StartSwitch, ArgumentsKeepTheirLeadingBlank)
     EXPECT_EQ(CommandArguments("  C:\\a\\Q.EXE -u", "C:\\a\\Q.EXE"), " -u");
     EXPECT_EQ(CommandArguments("C:\\a\\Q.EXE", "C:\\a\\Q.EXE"), "");
 }
+
+TEST(StartSwitch, TheMachinePartIsAWordOfItsOwn)
+{
+    const struct {
+        const char* arguments;
+        bool machinePart;
+    } cases[] = {
+        {" /u /machine", true},
+        {" /u /MACHINE", true},
+        {" /u\t/machine ", true},
+        {" /u /machines", false},
+        {" /u x/machine", false},
+        {" /u", false},
+        {"", false},
+        {" /machine", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(app::HasWord(c.arguments, app::kMachinePartSwitch), c.machinePart) << c.arguments;
+    // The companion never turns an uninstallation into something else.
+    EXPECT_EQ(FindStartSwitch(" /u /machine"), StartSwitch::Uninstall);
+}
