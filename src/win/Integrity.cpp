@@ -2,7 +2,10 @@
 
 #include <sddl.h>
 
+#include <string>
 #include <vector>
+
+#include "win/Modules.h"
 
 namespace win {
 
@@ -10,8 +13,72 @@ namespace {
 
 const TOKEN_INFORMATION_CLASS kTokenIntegrityLevel = static_cast<TOKEN_INFORMATION_CLASS>(25);
 
-// Mandatory label: low, no write up. No access list is given, so the creator's default holds.
+// Waiting on the writers' mutex and releasing it: all that a writer needs or asks for.
+const DWORD kWriterRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+
+// Mandatory label: low, no write up. Waiting and releasing are not "write": a browser at
+// low integrity may take the mutex, never change its security.
 const char kLowLabel[] = "S:(ML;;NW;;;LW)";
+
+// The user of a token as SDDL writes a SID; empty when it cannot be read.
+std::string TokenUserSid(HANDLE token)
+{
+    DWORD size = 0;
+    if (GetTokenInformation(token, TokenUser, nullptr, 0, &size) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER || size < sizeof(TOKEN_USER))
+        return {};
+    std::vector<unsigned char> buffer(size);
+    char* text = nullptr;
+    if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size) ||
+        !ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text))
+        return {};
+    std::string sid(text);
+    LocalFree(text);
+    return sid;
+}
+
+// Whoever makes an object on this thread: its impersonation token, else the process's.
+std::string CreatorSid()
+{
+    Kernel token;
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()) &&
+        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
+        return {};
+    return TokenUserSid(token.get());
+}
+
+// The user the desktop belongs to, read from its shell's process: an administrator who
+// elevated with another account's credentials is not that user. Empty when it cannot be
+// read (no shell, or one we may not look into).
+std::string DesktopUserSid()
+{
+    DWORD pid = 0;
+    HWND shell = GetShellWindow();
+    if (!shell || !GetWindowThreadProcessId(shell, &pid) || pid == 0) return {};
+    const DWORD kQueryLimited = 0x1000; // PROCESS_QUERY_LIMITED_INFORMATION, Vista on
+    Kernel process(OpenProcess(kQueryLimited, FALSE, pid));
+    if (!process) process.reset(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid));
+    Kernel token;
+    if (!process || !OpenProcessToken(process.get(), TOKEN_QUERY, token.put())) return {};
+    return TokenUserSid(token.get());
+}
+
+// Full rights for the creator's user; waiting and releasing for the desktop's user where
+// that is another; nothing for anyone else, whatever the creator's default access list
+// (an elevated token's admits administrators and SYSTEM alone). Empty when the creator
+// cannot be read.
+std::string WriterMutexSddl(bool lowLabel)
+{
+    std::string creator = CreatorSid();
+    if (creator.empty()) return {};
+    std::string sddl = "D:(A;;0x1F0001;;;" + creator + ")"; // MUTEX_ALL_ACCESS
+    std::string desktop = DesktopUserSid();
+    if (!desktop.empty() && desktop != creator)
+        sddl += "(A;;0x100001;;;" + desktop + ")"; // SYNCHRONIZE | MUTEX_MODIFY_STATE
+    // Before Vista the label does not parse.
+    if (lowLabel) sddl += kLowLabel;
+    return sddl;
+}
 
 } // namespace
 
@@ -42,12 +109,22 @@ contract::Integrity ProcessIntegrity()
 
 Kernel CreateSharedMutex(const char* name, bool lowLabel)
 {
+    std::string sddl = WriterMutexSddl(lowLabel);
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (lowLabel && !ConvertStringSecurityDescriptorToSecurityDescriptorA(
-                        kLowLabel, SDDL_REVISION_1, &descriptor, nullptr))
-        descriptor = nullptr; // still shared by processes of one level
+    if (sddl.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                            sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        descriptor = nullptr; // still shared by the creator's own processes
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-    Kernel mutex(CreateMutexA(descriptor ? &attributes : nullptr, FALSE, name));
+    SECURITY_ATTRIBUTES* security = descriptor ? &attributes : nullptr;
+    // Only the rights a writer uses: CreateMutexA on an existing mutex asks for all of
+    // them, which its access list refuses everyone but its creator.
+    using CreateExFn = HANDLE(WINAPI*)(SECURITY_ATTRIBUTES*, const char*, DWORD, DWORD);
+    auto createEx = SystemCall<CreateExFn>("kernel32.dll", "CreateMutexExA");
+    Kernel mutex(createEx ? createEx(security, name, 0, kWriterRights)
+                          : CreateMutexA(security, FALSE, name));
+    // Windows XP has no CreateMutexExA: a mutex another user made there is opened instead.
+    if (!mutex && !createEx && GetLastError() == ERROR_ACCESS_DENIED)
+        mutex.reset(OpenMutexA(kWriterRights, FALSE, name));
     if (descriptor) LocalFree(descriptor);
     return mutex;
 }

@@ -15,11 +15,14 @@ contract::Integrity ProcessIntegrity();
 // The same of any token opened with TOKEN_QUERY.
 contract::Integrity TokenIntegrity(HANDLE token);
 
-// Creates the named mutex, or opens it when it exists already. A new one carries a low
-// mandatory label with no-write-up, so that Protected Mode browsers can open and take it
-// whichever process made it; its access list is the creator's default. An existing object
-// keeps its own label: nothing of the user's is ever lowered. Default security where
-// lowLabel is false (Windows XP). Null on failure.
+// Creates the named mutex, or opens it when it exists already, with no rights but to wait
+// on it and release it (SYNCHRONIZE | MUTEX_MODIFY_STATE). A new one has an access list of
+// its own, whoever makes it, elevated or at low integrity: full rights for the creator's
+// user, the two rights for the desktop's user where that is another (read from the shell's
+// process where it can be), nothing for anyone else. Where lowLabel is true (Vista and
+// later) it also carries a low mandatory label with no-write-up, so that Protected Mode
+// browsers can take it. An existing object keeps its own security: nothing of the user's
+// is ever lowered. Null on failure.
 Kernel CreateSharedMutex(const char* name, bool lowLabel = IsVistaOrLater());
 
 } // namespace win

@@ -172,9 +172,9 @@ class BrowserHelper : public ::testing::Test {
     }
 
     // Quellor stores the log and rule paths at start-up; the helper finds them there.
-    void StartQuellor()
+    void StartQuellor(HANDLE token = nullptr)
     {
-        quellor_ = Process::Start(folder_ + "QUELLOR.EXE", "", folder_);
+        quellor_ = Process::Start(folder_ + "QUELLOR.EXE", "", folder_, token);
         ASSERT_TRUE(quellor_) << quellor_.StartError();
         ASSERT_NE(FindTopWindow(quellor_.Pid(), "TfrmMain", "Quellor", 10000), nullptr);
         ASSERT_TRUE(WaitFor(
@@ -191,13 +191,13 @@ class BrowserHelper : public ::testing::Test {
 
     // Starts IEHOST.EXE on a script; its output goes to a file of its own.
     Process StartBrowser(const std::string& name, const std::string& script,
-                         const std::string& options = "")
+                         const std::string& options = "", HANDLE token = nullptr)
     {
         testsupport::WriteFileBytes(folder_ + name + ".txt", script);
         return Process::Start(testsupport::HostPath(IEHOST_EXE),
                               options + "--script \"" + folder_ + name + ".txt\" --out \"" +
                                   folder_ + name + ".out\"",
-                              folder_);
+                              folder_, token);
     }
 
     // Nothing at all when the browser wrote nothing: the caller's expectations fail.
@@ -518,6 +518,38 @@ TEST_F(BrowserHelper, TwoBrowsersKillingAtOnceLeaveWholeRecordsAndExactCounters)
         last = r.url;
     }
     EXPECT_GE(turns, 2) << "the two browsers' records do not interleave: they did not overlap";
+}
+
+// Quellor run elevated (started by the installer, or as administrator) makes the writers'
+// lock at its start, where its token's default access list admits administrators and SYSTEM
+// alone. A browser of the user's, whose administrators group only denies, still records its
+// kills: logged, counted and told.
+TEST_F(BrowserHelper, AStandardUsersBrowserRecordsItsKillsWhenAnElevatedQuellorMadeTheLock)
+{
+    win::Kernel elevated = testsupport::ElevatedToken();
+    win::Kernel standard = testsupport::StandardUserToken();
+    ASSERT_TRUE(elevated && standard);
+    StartQuellor(elevated.get());
+    ASSERT_TRUE(WaitFor(
+        [] {
+            return bool(win::Kernel(OpenMutexA(SYNCHRONIZE, FALSE, "Local\\Quellor.LogWriter")));
+        },
+        10000))
+        << "Quellor made no writers' lock";
+    KillListener listener;
+    Process browser = StartBrowser("standard",
+                                   "visit http://www.news.example/\n"
+                                   "popup http://ads.example.com/a.html\n",
+                                   "", standard.get());
+    EXPECT_EQ(Finish(browser, "standard"),
+              std::vector<std::string>({"visit http://www.news.example/",
+                                        "popup http://ads.example.com/a.html -> killed"}));
+    std::vector<LogRecord> log = ReadLog(logPath_);
+    ASSERT_EQ(log.size(), 1u) << "the browser was refused the writers' lock";
+    EXPECT_EQ(log[0].url, "http://ads.example.com/a.html");
+    EXPECT_EQ(Counter("KillsToDate"), 1u);
+    EXPECT_TRUE(WaitFor([&] { return !listener.Heard().empty(); }, 5000));
+    EXPECT_EQ(listener.Heard(), std::vector<WPARAM>{0}) << "told once, counted already";
 }
 
 // Every object and lock is counted: the library may go exactly when none is left.

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <aclapi.h>
+#include <sddl.h>
+#include <winternl.h>
 
 #include <cmath>
 #include <thread>
@@ -284,54 +286,187 @@ TEST_F(KillCountTest, EachIntegrityLevelsKillIsLoggedAndCountedExactlyOnce)
     }
 }
 
-TEST(Integrity, TheWritersMutexCarriesALowLabelOnlyWhenItIsNew)
+namespace {
+
+const DWORD kWriterRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+using Label = std::pair<DWORD, DWORD>; // the label ACE's policy, the level's RID
+
+// The named mutex's security, read through a handle of its own (a writer's handle may not
+// read it); LocalFree it.
+PSECURITY_DESCRIPTOR SecurityOf(const char* name, SECURITY_INFORMATION what)
 {
-    auto labelOf = [](HANDLE object) -> std::optional<std::pair<DWORD, DWORD>> {
-        PACL sacl = nullptr;
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        const SECURITY_INFORMATION kLabel = 0x00000010; // LABEL_SECURITY_INFORMATION
-        if (GetSecurityInfo(object, SE_KERNEL_OBJECT, kLabel, nullptr, nullptr, nullptr, &sacl,
-                            &descriptor) != ERROR_SUCCESS)
-            return std::nullopt;
-        std::optional<std::pair<DWORD, DWORD>> found;
-        for (DWORD i = 0; sacl && i < sacl->AceCount; ++i) {
-            ACE_HEADER* ace = nullptr;
-            if (!GetAce(sacl, i, reinterpret_cast<void**>(&ace)) || ace->AceType != 0x11)
-                continue; // SYSTEM_MANDATORY_LABEL_ACE_TYPE
-            // Laid out as an ACCESS_ALLOWED_ACE: header, mask, the label's SID.
-            auto* label = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
-            PSID sid = &label->SidStart;
-            found = {{label->Mask, *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1)}};
-        }
-        LocalFree(descriptor);
-        return found;
+    win::Kernel reader(OpenMutexA(READ_CONTROL, FALSE, name));
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!reader || GetSecurityInfo(reader.get(), SE_KERNEL_OBJECT, what, nullptr, nullptr, nullptr,
+                                   nullptr, &descriptor) != ERROR_SUCCESS)
+        return nullptr;
+    return descriptor;
+}
+
+std::optional<Label> LabelOf(const char* name)
+{
+    PSECURITY_DESCRIPTOR descriptor = SecurityOf(name, 0x10); // LABEL_SECURITY_INFORMATION
+    PACL sacl = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    std::optional<Label> found;
+    if (descriptor) GetSecurityDescriptorSacl(descriptor, &present, &sacl, &defaulted);
+    for (DWORD i = 0; sacl && i < sacl->AceCount; ++i) {
+        ACE_HEADER* ace = nullptr;
+        if (!GetAce(sacl, i, reinterpret_cast<void**>(&ace)) || ace->AceType != 0x11)
+            continue; // SYSTEM_MANDATORY_LABEL_ACE_TYPE
+        // Laid out as an ACCESS_ALLOWED_ACE: header, mask, the label's SID.
+        auto* label = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
+        PSID sid = &label->SidStart;
+        found = {{label->Mask, *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1)}};
+    }
+    LocalFree(descriptor);
+    return found;
+}
+
+std::string DaclSddl(PSECURITY_DESCRIPTOR descriptor)
+{
+    char* text = nullptr;
+    if (!descriptor || !ConvertSecurityDescriptorToStringSecurityDescriptorA(
+                           descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        return "";
+    std::string sddl(text);
+    LocalFree(text);
+    return sddl;
+}
+
+// The access list as SDDL; "" when it has none or cannot be read.
+std::string DaclOf(const char* name)
+{
+    PSECURITY_DESCRIPTOR descriptor = SecurityOf(name, DACL_SECURITY_INFORMATION);
+    std::string sddl = DaclSddl(descriptor);
+    LocalFree(descriptor);
+    return sddl;
+}
+
+// SDDL written back as the system writes it.
+std::string Written(const std::string& sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                         nullptr);
+    std::string written = DaclSddl(descriptor);
+    LocalFree(descriptor);
+    return written;
+}
+
+std::string OurUserSid()
+{
+    win::Kernel token;
+    BYTE buffer[256];
+    DWORD size = 0;
+    char* text = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) ||
+        !GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size) ||
+        !ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text))
+        return "";
+    std::string sid(text);
+    LocalFree(text);
+    return sid;
+}
+
+// The rights the system granted a handle.
+DWORD GrantedAccess(HANDLE handle)
+{
+    using QueryFn = LONG(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, void*, ULONG, ULONG*);
+    auto query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
+    PUBLIC_OBJECT_BASIC_INFORMATION info{};
+    if (!query || query(handle, ObjectBasicInformation, &info, sizeof info, nullptr) != 0)
+        return 0xFFFFFFFF;
+    return info.GrantedAccess;
+}
+
+// Made while our token's default access list is an elevated administrator's, as by the
+// installer's QUELLOR.EXE /i.
+win::Kernel SharedMutexMadeElevated(const char* name)
+{
+    win::Kernel token;
+    BYTE saved[1024];
+    DWORD size = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, token.put()) ||
+        !GetTokenInformation(token.get(), TokenDefaultDacl, saved, sizeof saved, &size) ||
+        !testsupport::SetDefaultDacl(token.get(), testsupport::kElevatedDefaultDacl))
+        return {};
+    win::Kernel mutex = win::CreateSharedMutex(name, true);
+    SetTokenInformation(token.get(), TokenDefaultDacl, saved, size);
+    return mutex;
+}
+
+// Whether the token may wait on the named mutex and release it, by its access list.
+bool MayTake(HANDLE impersonation, const char* name)
+{
+    PSECURITY_DESCRIPTOR descriptor = SecurityOf(
+        name, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
+    GENERIC_MAPPING mapping{STANDARD_RIGHTS_READ | MUTANT_QUERY_STATE, STANDARD_RIGHTS_WRITE,
+                            STANDARD_RIGHTS_EXECUTE | SYNCHRONIZE, MUTANT_ALL_ACCESS};
+    PRIVILEGE_SET privileges{};
+    DWORD size = sizeof privileges, granted = 0;
+    BOOL allowed = FALSE;
+    bool checked = descriptor && AccessCheck(descriptor, impersonation, kWriterRights, &mapping,
+                                             &privileges, &size, &granted, &allowed);
+    LocalFree(descriptor);
+    return checked && allowed && granted == kWriterRights;
+}
+
+} // namespace
+
+// The writers' mutex admits every browser of the user, whoever made it: its access list is
+// its own (the creator's user has every right, nobody else any), never the creator's
+// default, which for an elevated process admits administrators and SYSTEM alone; everyone
+// makes or opens it asking only to wait on it and release it.
+TEST(Integrity, TheWritersMutexAdmitsTheUsersBrowsersWhoeverMadeItAndIsNeverLowered)
+{
+    const std::string user = OurUserSid();
+    ASSERT_NE(user, "");
+    const std::string ownList = Written("D:(A;;0x1F0001;;;" + user + ")"); // MUTEX_ALL_ACCESS
+    const Label lowNoWriteUp{0x1, 0x1000};                                 // NO_WRITE_UP, low
+    win::Kernel standard = testsupport::StandardUserToken(TokenImpersonation);
+    ASSERT_TRUE(standard);
+
+    enum class Before { Nothing, Shared, SharedElevated, Plain };
+    const struct {
+        const char* name;
+        Before before; // what made the object first, if anything
+        bool lowLabel; // false: Windows XP
+        bool itsOwn;   // else an object made otherwise keeps its security: nothing is lowered
+        std::optional<Label> label;
+    } cases[] = {
+        {"Local\\Quellor.Test.New", Before::Nothing, true, true, lowNoWriteUp},
+        {"Local\\Quellor.Test.Again", Before::Shared, true, true, lowNoWriteUp},
+        {"Local\\Quellor.Test.Elevated", Before::SharedElevated, true, true, lowNoWriteUp},
+        {"Local\\Quellor.Test.Plain", Before::Plain, true, false, std::nullopt},
+        {"Local\\Quellor.Test.Xp", Before::Nothing, false, true, std::nullopt},
     };
-    const std::pair<DWORD, DWORD> lowNoWriteUp{0x1, 0x1000}; // NO_WRITE_UP, low
-    const char kName[] = "Local\\Quellor.Test.Shared";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        win::Kernel first;
+        if (c.before == Before::Shared) first = win::CreateSharedMutex(c.name, true);
+        if (c.before == Before::SharedElevated) first = SharedMutexMadeElevated(c.name);
+        if (c.before == Before::Plain) first.reset(CreateMutexA(nullptr, FALSE, c.name));
+        ASSERT_EQ(!first, c.before == Before::Nothing);
+        std::optional<Label> labelBefore = LabelOf(c.name);
+        std::string listBefore = DaclOf(c.name);
 
-    win::Kernel made = win::CreateSharedMutex(kName, true);
-    ASSERT_TRUE(made);
-    EXPECT_EQ(labelOf(made.get()), lowNoWriteUp);
-    // Opened again by another writer: the same object, which a thread of ours can take.
-    win::Kernel opened = win::CreateSharedMutex(kName, true);
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-    EXPECT_EQ(WaitForSingleObject(opened.get(), 0), WAIT_OBJECT_0);
-    std::thread([&] { EXPECT_EQ(WaitForSingleObject(made.get(), 0), WAIT_TIMEOUT); }).join();
-    ReleaseMutex(opened.get());
-
-    // An object that exists already keeps the label it has: nothing is lowered.
-    win::Kernel plain(CreateMutexA(nullptr, FALSE, "Local\\Quellor.Test.Plain"));
-    std::optional<std::pair<DWORD, DWORD>> before = labelOf(plain.get());
-    win::Kernel shared = win::CreateSharedMutex("Local\\Quellor.Test.Plain", true);
-    ASSERT_TRUE(shared);
-    EXPECT_NE(before, lowNoWriteUp);
-    EXPECT_EQ(labelOf(shared.get()), before);
-
-    // Windows XP: default security.
-    win::Kernel xp = win::CreateSharedMutex("Local\\Quellor.Test.Xp", false);
-    ASSERT_TRUE(xp);
-    EXPECT_NE(labelOf(xp.get()), lowNoWriteUp);
+        win::Kernel mutex = win::CreateSharedMutex(c.name, c.lowLabel);
+        ASSERT_TRUE(mutex);
+        EXPECT_EQ(GetLastError() == ERROR_ALREADY_EXISTS, c.before != Before::Nothing);
+        EXPECT_EQ(GrantedAccess(mutex.get()), kWriterRights) << "asked for no more";
+        EXPECT_EQ(LabelOf(c.name), c.itsOwn ? c.label : labelBefore);
+        EXPECT_EQ(DaclOf(c.name), c.itsOwn ? ownList : listBefore);
+        if (c.itsOwn) EXPECT_TRUE(MayTake(standard.get(), c.name)) << "a standard user's browser";
+        // Taken and released with those rights; the same object as any earlier handle.
+        EXPECT_EQ(WaitForSingleObject(mutex.get(), 0), WAIT_OBJECT_0);
+        if (first)
+            std::thread([&] {
+                EXPECT_EQ(WaitForSingleObject(first.get(), 0), WAIT_TIMEOUT);
+            }).join();
+        EXPECT_TRUE(ReleaseMutex(mutex.get()));
+    }
 }
 
 TEST(Integrity, TheLevelIsReadFromTheToken)

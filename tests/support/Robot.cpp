@@ -455,7 +455,7 @@ void Robot::Answer(HWND dialog)
 }
 
 Process Process::Start(const std::string& exePath, const std::string& args,
-                       const std::string& workDir)
+                       const std::string& workDir, HANDLE token, const char* desktop)
 {
     Process p;
     std::string line = "\"" + exePath + "\"";
@@ -464,8 +464,13 @@ Process Process::Start(const std::string& exePath, const std::string& args,
     buffer.push_back('\0');
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        workDir.empty() ? nullptr : workDir.c_str(), &startup, &p.info_)) {
+    std::string desktopName = desktop ? desktop : "";
+    if (desktop) startup.lpDesktop = desktopName.data();
+    const char* dir = workDir.empty() ? nullptr : workDir.c_str();
+    if (!(token ? CreateProcessAsUserA(token, nullptr, buffer.data(), nullptr, nullptr, FALSE, 0,
+                                       nullptr, dir, &startup, &p.info_)
+                : CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, dir,
+                                 &startup, &p.info_))) {
         p.info_ = PROCESS_INFORMATION{};
         p.startError_ = GetLastError();
     }

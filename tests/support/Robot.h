@@ -67,10 +67,12 @@ DialogSeen ReadDialog(HWND dialog);
 std::string IconOf(HWND iconControl);
 
 struct Process {
-    // Quotes exePath, so paths with spaces work. An empty workDir keeps ours.
+    // Quotes exePath, so paths with spaces work. An empty workDir keeps ours. With a
+    // token, as its user and groups (CreateProcessAsUserA); with a desktop, on that one.
     // On failure the result is empty (false) and StartError() has GetLastError().
     static Process Start(const std::string& exePath, const std::string& args,
-                         const std::string& workDir);
+                         const std::string& workDir, HANDLE token = nullptr,
+                         const char* desktop = nullptr);
 
     Process() = default;
     Process(Process&& other) noexcept;

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <commctrl.h>
+#include <sddl.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -37,8 +38,8 @@ std::string FreshFolder(const std::string& hint)
     GetTempPathA(sizeof temp, temp);
     for (;;) {
         std::string path = std::string(temp) + "quellor test " + hint + " " +
-                           std::to_string(GetCurrentProcessId()) + "-" +
-                           std::to_string(counter++) + "\\";
+                           std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++) +
+                           "\\";
         if (CreateDirectoryA(path.c_str(), nullptr)) return path;
         if (GetLastError() != ERROR_ALREADY_EXISTS)
             throw std::runtime_error("cannot create test folder " + path);
@@ -121,7 +122,10 @@ std::string ClipboardText()
     return text;
 }
 
-void DeleteKeyTree(HKEY root, const std::string& path) { SHDeleteKeyA(root, path.c_str()); }
+void DeleteKeyTree(HKEY root, const std::string& path)
+{
+    SHDeleteKeyA(root, path.c_str());
+}
 
 std::vector<DWORD> ScreenPixels(const RECT& area)
 {
@@ -137,7 +141,8 @@ std::vector<DWORD> ScreenPixels(const RECT& area)
     BitBlt(memory, 0, 0, w, h, screen, area.left, area.top, SRCCOPY);
     const auto* pixels = static_cast<const DWORD*>(bits);
     std::vector<DWORD> copy(pixels, pixels + static_cast<size_t>(w) * h);
-    for (DWORD& pixel : copy) pixel &= 0xFFFFFF;
+    for (DWORD& pixel : copy)
+        pixel &= 0xFFFFFF;
     SelectObject(memory, old);
     DeleteObject(bitmap);
     DeleteDC(memory);
@@ -166,6 +171,61 @@ ListColumn ReadListColumn(HWND list, int index)
                       reinterpret_cast<LPARAM>(&column)))
         return {};
     return {text, column.cx};
+}
+
+namespace {
+
+win::Kernel CopyOfToken(HANDLE token, TOKEN_TYPE type)
+{
+    win::Kernel copy;
+    if (!DuplicateTokenEx(token, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, type,
+                          copy.put()))
+        return {};
+    return copy;
+}
+
+win::Kernel OurToken()
+{
+    win::Kernel ours;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, ours.put())) return {};
+    return ours;
+}
+
+} // namespace
+
+bool SetDefaultDacl(HANDLE token, const char* sddl)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr))
+        return false;
+    TOKEN_DEFAULT_DACL dacl{};
+    BOOL present = FALSE, defaulted = FALSE;
+    bool ok = GetSecurityDescriptorDacl(sd, &present, &dacl.DefaultDacl, &defaulted) &&
+              SetTokenInformation(token, TokenDefaultDacl, &dacl, sizeof dacl);
+    LocalFree(sd);
+    return ok;
+}
+
+win::Kernel ElevatedToken()
+{
+    win::Kernel ours = OurToken();
+    win::Kernel token = ours ? CopyOfToken(ours.get(), TokenPrimary) : win::Kernel();
+    return token && SetDefaultDacl(token.get(), kElevatedDefaultDacl) ? std::move(token)
+                                                                      : win::Kernel();
+}
+
+win::Kernel StandardUserToken(TOKEN_TYPE type)
+{
+    win::Kernel ours = OurToken(), restricted;
+    BYTE admins[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof admins;
+    if (!ours || !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size))
+        return {};
+    SID_AND_ATTRIBUTES denyOnly{admins, 0};
+    if (!CreateRestrictedToken(ours.get(), 0, 1, &denyOnly, 0, nullptr, 0, nullptr,
+                               restricted.put()))
+        return {};
+    return type == TokenPrimary ? std::move(restricted) : CopyOfToken(restricted.get(), type);
 }
 
 } // namespace testsupport

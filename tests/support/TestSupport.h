@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "win/Handles.h"
+
 namespace testsupport {
 
 // The staged program folder (build/Quellor) as a Windows path.
@@ -44,5 +46,15 @@ std::vector<DWORD> TrayPixels();
 
 // The screen's pixels in an area, row by row, top first, as 0x00RRGGBB values.
 std::vector<DWORD> ScreenPixels(const RECT& area);
+
+// What User Account Control's tokens do that Wine checks (access lists between tokens,
+// nothing else of them). An elevated administrator's objects get, by default, an access
+// list of administrators and SYSTEM alone: ours made so (primary, to start a process with).
+// A standard user's token has the administrators group only to deny: primary, or for
+// AccessCheck an impersonation token. Null on failure.
+inline constexpr char kElevatedDefaultDacl[] = "D:(A;;GA;;;BA)(A;;GA;;;SY)";
+bool SetDefaultDacl(HANDLE token, const char* sddl);
+win::Kernel ElevatedToken();
+win::Kernel StandardUserToken(TOKEN_TYPE type = TokenPrimary);
 
 } // namespace testsupport
