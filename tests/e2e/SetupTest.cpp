@@ -266,6 +266,45 @@ TEST_F(SetupVistaE2e, InstallIsTheMachinesAndHandsTheTrayProgramToTheDesktopsUse
     EXPECT_FALSE(FileExists(StartupFolder() + "Quellor.lnk"));
 }
 
+// A standard user's token: the administrators group only denies. Under Wine the elevation
+// prompt gives the elevated copy the same token, so the machine's part finds no rights.
+TEST_F(SetupVistaE2e, AnUninstallThatGetsNoAdministratorsRightsRemovesNothing)
+{
+    std::string folder = InstalledFolder("standard user");
+    ASSERT_FALSE(HasFatalFailure());
+    const std::string rules = e2e::StoredPath("RuleFile"), log = e2e::StoredPath("LogFile");
+    ASSERT_FALSE(rules.empty());
+    testsupport::WriteFileBytes(rules, std::string(257, '\0'));
+    testsupport::WriteFileBytes(log, std::string(520, '\0'));
+    win::Kernel standard = testsupport::StandardUserToken();
+    ASSERT_TRUE(standard);
+
+    robot::Process uninstall =
+        robot::Process::Start(folder + "QUELLOR.EXE", "-u", folder, standard.get());
+    ASSERT_TRUE(uninstall) << uninstall.StartError();
+    std::vector<robot::DialogSeen> seen;
+    {
+        robot::Robot robot(uninstall.Pid(), {"Yes", "OK"});
+        robot.WaitForCount(2, 30000);
+        EXPECT_TRUE(uninstall.WaitExit(20000, nullptr));
+        seen = robot.Seen();
+    }
+    ExpectBoxes(seen, {kConfirmBox,
+                       {"Quellor",
+                        "Quellor was not uninstalled: removing it from this computer needs an "
+                        "administrator's rights. Nothing was removed.",
+                        "stop",
+                        {"OK"}}});
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_TRUE(FileExists(StartupFolder() + "Quellor.lnk"));
+    EXPECT_EQ(GroupFiles(true).size(), 3u);
+    EXPECT_TRUE(FileExists(folder + "license.txt"));
+    EXPECT_TRUE(FileExists(rules));
+    EXPECT_TRUE(FileExists(log));
+    EXPECT_TRUE(PendingDeletionsUnder(folder).empty());
+}
+
 TEST_F(SetupE2e, UninstallWithoutTheLibraryRemovesItsKeyAndSaysSo)
 {
     struct Case {
