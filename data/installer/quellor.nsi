@@ -67,6 +67,21 @@ Section "Quellor"
   ; Only the product's own files are written: the rule file (quellor.rul), the history log
   ; (quellor.log) and the settings in the user's key stay as they were.
   SetOutPath "$INSTDIR"
+  ; A Quellor running in another user's session is out of reach and keeps its program file,
+  ; which cannot be deleted but can be renamed: it is moved aside, deleted at the next
+  ; restart, and that user gets the new one at their next start. Nothing to ask: no box.
+  Delete "$INSTDIR\QUELLOR.EXE"
+  IfFileExists "$INSTDIR\QUELLOR.EXE" 0 program_free
+    ; One an earlier upgrade moved aside goes now, if its program has ended since.
+    StrCpy $3 "$INSTDIR\QUELLOR.EXE.old"
+    Delete $3
+    IfFileExists $3 0 program_aside
+      GetTempFileName $3 "$INSTDIR"
+      Delete $3
+    program_aside:
+    Rename "$INSTDIR\QUELLOR.EXE" $3
+    Delete /REBOOTOK $3
+  program_free:
   File "${SOURCE}/QUELLOR.EXE"
   ; The helper of 32-bit browsers and the one of 64-bit browsers: both ship, QUELLOR.EXE /i
   ; registers the 64-bit one only on 64-bit Windows.

@@ -62,6 +62,22 @@ Answered RunAnswering(const std::string& commandLine, const char* boxCaption,
     return run;
 }
 
+BOOL CALLBACK NoteMainWindow(HWND window, LPARAM found)
+{
+    char name[16] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (strcmp(name, "TfrmMain") == 0) *reinterpret_cast<bool*>(found) = true;
+    return TRUE;
+}
+
+// Whether a window of Quellor's class is on the desktop.
+bool MainWindowOn(HDESK desktop)
+{
+    bool found = false;
+    EnumDesktopWindows(desktop, NoteMainWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 // The Quellor the installer left running in the tray, ended as the session's end would.
 void EndRunningQuellor()
 {
@@ -245,4 +261,42 @@ TEST_F(InstallerE2e, HelpersABrowserHoldsAreReplacedAtTheNextRestart)
         EXPECT_TRUE(ReadAll(folder_ + "\\" + file + ".new") ==
                     ReadAll(testsupport::StageDir() + file))
             << file;
+}
+
+// Quellor running in another user's session: its window is out of the installer's reach
+// (here, on another desktop) and its program file is held as a running program's is. The
+// upgrade moves that file aside, to be deleted at the next restart, and writes the new one
+// in its place, without a box; the running copy goes on until that user's next start.
+TEST_F(InstallerE2e, AnUpgradeMovesAsideTheProgramQuellorRunsFromInAnotherSession)
+{
+    Answered first = Install(true);
+    ASSERT_EQ(first.boxes.size(), 1u);
+    EndRunningQuellor();
+    // An older version's file, which still runs: the loader ignores what follows the image.
+    const std::string program = folder_ + "\\QUELLOR.EXE";
+    const std::string older = ReadAll(program) + "an older version";
+    testsupport::WriteFileBytes(program, older);
+    struct Desktop {
+        HDESK handle =
+            CreateDesktopA("Quellor Elsewhere", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+        ~Desktop() { CloseDesktop(handle); }
+    } elsewhere;
+    ASSERT_TRUE(elsewhere.handle);
+    robot::Process running =
+        robot::Process::Start(program, "", folder_, nullptr, "Quellor Elsewhere");
+    ASSERT_TRUE(running) << running.StartError();
+    ASSERT_TRUE(e2e::WaitFor([&] { return MainWindowOn(elsewhere.handle); }, 10000))
+        << "Quellor did not start on the other desktop";
+    ASSERT_EQ(FindWindowA("TfrmMain", "Quellor"), nullptr) << "within the installer's reach";
+    ASSERT_FALSE(DeleteFileA(program.c_str())) << "the running program's file is not held";
+
+    Answered upgrade = Install(false);
+    EXPECT_TRUE(upgrade.ended);
+    EXPECT_EQ(upgrade.boxes.size(), 1u) << "only setup's own";
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalled());
+    EXPECT_FALSE(running.WaitExit(0, nullptr)) << "the other session's Quellor was ended";
+    std::vector<std::string> pending = PendingDeletionsUnder(folder_);
+    ASSERT_EQ(pending.size(), 1u) << "the old program, at the next restart";
+    EXPECT_NE(pending[0], Lower(program));
+    EXPECT_TRUE(ReadAll(pending[0]) == older) << pending[0] << " is not the old program";
 }

@@ -173,26 +173,6 @@ ListColumn ReadListColumn(HWND list, int index)
     return {text, column.cx};
 }
 
-namespace {
-
-win::Kernel CopyOfToken(HANDLE token, TOKEN_TYPE type)
-{
-    win::Kernel copy;
-    if (!DuplicateTokenEx(token, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, type,
-                          copy.put()))
-        return {};
-    return copy;
-}
-
-win::Kernel OurToken()
-{
-    win::Kernel ours;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, ours.put())) return {};
-    return ours;
-}
-
-} // namespace
-
 bool SetDefaultDacl(HANDLE token, const char* sddl)
 {
     PSECURITY_DESCRIPTOR sd = nullptr;
@@ -208,24 +188,27 @@ bool SetDefaultDacl(HANDLE token, const char* sddl)
 
 win::Kernel ElevatedToken()
 {
-    win::Kernel ours = OurToken();
-    win::Kernel token = ours ? CopyOfToken(ours.get(), TokenPrimary) : win::Kernel();
-    return token && SetDefaultDacl(token.get(), kElevatedDefaultDacl) ? std::move(token)
-                                                                      : win::Kernel();
+    win::Kernel ours, token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, ours.put()) ||
+        !DuplicateTokenEx(ours.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
+                          TokenPrimary, token.put()) ||
+        !SetDefaultDacl(token.get(), kElevatedDefaultDacl))
+        return {};
+    return token;
 }
 
-win::Kernel StandardUserToken(TOKEN_TYPE type)
+win::Kernel StandardUserToken()
 {
-    win::Kernel ours = OurToken(), restricted;
+    win::Kernel ours, token;
     BYTE admins[SECURITY_MAX_SID_SIZE];
     DWORD size = sizeof admins;
-    if (!ours || !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size))
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, ours.put()) ||
+        !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size))
         return {};
     SID_AND_ATTRIBUTES denyOnly{admins, 0};
-    if (!CreateRestrictedToken(ours.get(), 0, 1, &denyOnly, 0, nullptr, 0, nullptr,
-                               restricted.put()))
+    if (!CreateRestrictedToken(ours.get(), 0, 1, &denyOnly, 0, nullptr, 0, nullptr, token.put()))
         return {};
-    return type == TokenPrimary ? std::move(restricted) : CopyOfToken(restricted.get(), type);
+    return token;
 }
 
 } // namespace testsupport

@@ -49,12 +49,11 @@ std::vector<DWORD> ScreenPixels(const RECT& area);
 
 // What User Account Control's tokens do that Wine checks (access lists between tokens,
 // nothing else of them). An elevated administrator's objects get, by default, an access
-// list of administrators and SYSTEM alone: ours made so (primary, to start a process with).
-// A standard user's token has the administrators group only to deny: primary, or for
-// AccessCheck an impersonation token. Null on failure.
+// list of administrators and SYSTEM alone: ours made so. A standard user's token has the
+// administrators group only to deny. Null on failure.
 inline constexpr char kElevatedDefaultDacl[] = "D:(A;;GA;;;BA)(A;;GA;;;SY)";
 bool SetDefaultDacl(HANDLE token, const char* sddl);
 win::Kernel ElevatedToken();
-win::Kernel StandardUserToken(TOKEN_TYPE type = TokenPrimary);
+win::Kernel StandardUserToken();
 
 } // namespace testsupport
