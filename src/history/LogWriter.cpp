@@ -89,6 +89,24 @@ double ReadDate(HKEY key, const char* name)
     return value;
 }
 
+// LogFile is the user's to set, at medium integrity: a browser run as administrator must
+// not cut whatever file it names. Only a name ending in .log, and only a plain file on a
+// disk (no device, no link to elsewhere) or a missing one.
+bool IsLogName(const std::string& path)
+{
+    if (path.size() < 4) return false;
+    std::string extension = path.substr(path.size() - 4);
+    CharLowerBuffA(extension.data(), static_cast<DWORD>(extension.size()));
+    return extension == ".log";
+}
+
+bool IsPlainFile(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    return GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+           !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
 } // namespace
 
 uint64_t RecordsKeptOnTrim(int32_t maxLogSizeKb, uint64_t records)
@@ -103,10 +121,13 @@ bool AppendLogRecord(const std::string& path, int32_t maxLogSizeKb, const TLogEn
 {
     uint64_t room =
         maxLogSizeKb > 0 ? static_cast<uint64_t>(maxLogSizeKb) * 1024 / kLogEntrySize : 0;
-    win::File file(CreateFileA(
-        path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-        room > 0 ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!IsLogName(path)) return false;
+    win::File file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               room > 0 ? OPEN_ALWAYS : OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) return room == 0 && GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (!IsPlainFile(file.get())) return false;
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size)) return false;
     uint64_t records = static_cast<uint64_t>(size.QuadPart) / kLogEntrySize;

@@ -159,18 +159,45 @@ TEST_F(LogWriterTest, KillsTodayStartsAfreshOnANewDayAndBrokenCountersCountFromZ
     }
 }
 
-TEST_F(LogWriterTest, ALogHeldWithoutSharedWritesIsNotWrittenButTheKillIsCounted)
+// What LogFile names is written only when it is a log the helper may write: anything else
+// is left as it is, and the kill is counted all the same.
+TEST_F(LogWriterTest, OnlyAPlainLogFileIsWrittenAndTheKillIsCountedWhateverLogFileNames)
 {
-    std::string path = testsupport::FreshFolder("held") + "QUELLOR.log";
-    testsupport::WriteFileBytes(path, Record(40000, "old", "src"));
-    HANDLE holder = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                0, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    history::TKillReport report = history::ReportKill({45000, "new", "s"}, path, 1000);
-    CloseHandle(holder);
-    EXPECT_FALSE(report.logged);
-    EXPECT_TRUE(report.counted);
-    EXPECT_EQ(testsupport::ReadFileBytes(path).size(), 520u);
+    const std::string old = Record(40000, "old", "src");
+    const struct {
+        const char* what;
+        const char* name;
+        int32_t maxKb;
+        bool held, folder, logged;
+    } cases[] = {
+        {"a log", "QUELLOR.log", 1000, false, false, true},
+        {"a log named in capitals", "QUELLOR.LOG", 1000, false, false, true},
+        {"held without shared writes", "QUELLOR.log", 1000, true, false, false},
+        {"another file", "notes.txt", 1000, false, false, false},
+        {"another file, to be cut to nothing", "notes.txt", 0, false, false, false},
+        {"a folder", "folder.log", 0, false, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        settingskey::Clear();
+        std::string path = testsupport::FreshFolder("held") + c.name;
+        if (c.folder)
+            ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
+        else
+            testsupport::WriteFileBytes(path, old);
+        HANDLE holder = c.held ? CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, 0, nullptr)
+                               : INVALID_HANDLE_VALUE;
+        history::TKillReport report = history::ReportKill({45000, "new", "s"}, path, c.maxKb);
+        if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
+        EXPECT_EQ(report.logged, c.logged);
+        EXPECT_TRUE(report.counted);
+        EXPECT_EQ(StoredDword("KillsToDate"), 1u);
+        if (c.folder)
+            EXPECT_TRUE(testsupport::FolderExists(path));
+        else
+            EXPECT_EQ(testsupport::ReadFileBytes(path).size(), c.logged ? 1040u : 520u);
+    }
 }
 
 // The helper never fails an event over a setting: a broken value keeps its default and
