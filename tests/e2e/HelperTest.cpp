@@ -3,6 +3,7 @@
 // Internet Explorer does) while QUELLOR.EXE runs: windows killed and allowed, the log, the
 // counters, the window options, browsers killing at once, changes applied while it runs,
 // and a browser that is short of memory, closes under it or shares the writers' lock.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -485,9 +486,13 @@ TEST_F(BrowserHelper, TwoBrowsersKillingAtOnceLeaveWholeRecordsAndExactCounters)
     StartQuellor();
     SetDword("MaxLogSize", 20);
     Touch();
-    Meeting go("quellor-test-go");
+    Meeting go("quellor-test-go"), oneReady("quellor-test-ready-one"),
+        twoReady("quellor-test-ready-two");
     auto script = [](const std::string& name) {
-        std::string text = "visit http://" + name + ".example/\nwaitfor quellor-test-go\n";
+        // Each says it is ready, and both start on one signal: neither is done before the
+        // other has begun, however long a process takes to start.
+        std::string text = "visit http://" + name + ".example/\nsignal quellor-test-ready-" + name +
+                           "\nwaitfor quellor-test-go\n";
         // Paced so that each browser kills over most of a second: both are at it together,
         // also on a loaded machine, and the log's kept tail shows it.
         for (int i = 0; i < 40; ++i)
@@ -497,10 +502,13 @@ TEST_F(BrowserHelper, TwoBrowsersKillingAtOnceLeaveWholeRecordsAndExactCounters)
     Process first = StartBrowser("first", script("one"));
     Process second = StartBrowser("second", script("two"));
     ASSERT_TRUE(first && second);
+    ASSERT_TRUE(oneReady.Wait() && twoReady.Wait());
     go.Signal();
-    DWORD code = 99;
-    EXPECT_TRUE(first.WaitExit(120000, &code));
-    EXPECT_TRUE(second.WaitExit(120000, &code));
+    // Both within one deadline, inside the test runner's own.
+    DWORD code = 99, deadline = GetTickCount() + 60000;
+    auto left = [&] { return std::max<LONG>(0, static_cast<LONG>(deadline - GetTickCount())); };
+    EXPECT_TRUE(first.WaitExit(static_cast<DWORD>(left()), &code));
+    EXPECT_TRUE(second.WaitExit(static_cast<DWORD>(left()), &code));
 
     EXPECT_EQ(Counter("KillsToDate"), 80u);
     EXPECT_EQ(Counter("KillsToday"), 80u);

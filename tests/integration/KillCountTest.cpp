@@ -242,14 +242,16 @@ TEST_F(KillCountTest, KillsStillWaitingWhenTheProgramEndsAreCountedBeforeItEnds)
     HeldByAnother helper;
     Kill(1);
     ASSERT_EQ(Counter("KillsToDate"), 0xFFFFFFFFu);
-    // The helper lets go while the program is ending: the end waits for it, briefly.
+    // The helper counts a kill of its own and lets go while the program is ending: the end
+    // waits for it, briefly, and counts after it, never over it.
     std::thread later([&] {
         Sleep(300);
+        settingskey::Set("KillsToDate", REG_DWORD, settingskey::Dword(41));
         helper.LetGo();
     });
     form.reset();
     later.join();
-    EXPECT_EQ(Counter("KillsToDate"), 1u);
+    EXPECT_EQ(Counter("KillsToDate"), 42u);
 }
 
 // A helper's writer at each integrity level, with the tray program running: every kill is
