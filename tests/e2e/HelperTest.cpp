@@ -398,6 +398,55 @@ popup http://ads.example.com/kill/6.html
                      }));
 }
 
+// An apply may leave the rule file's size and time as they were: LastChange alone then says
+// the rules changed, and they are read again.
+TEST_F(BrowserHelper, RulesRewrittenInTheSameSizeAndTimeAreReadAgainWhenLastChangeMoves)
+{
+    StartQuellor();
+    testsupport::WriteFileBytes(rulePath_, RuleBytes("www.news.example", 1));
+    SetDword("DefaultNoPopups", 0);
+    Touch();
+    Meeting judged("quellor-test-judged"), rewritten("quellor-test-rewritten");
+    Process browser = StartBrowser("stamp", R"(visit http://www.news.example/
+popup http://ads.example.com/x.html
+signal quellor-test-judged
+waitfor quellor-test-rewritten
+popup http://ads.example.com/x.html
+)");
+    ASSERT_TRUE(judged.Wait());
+    WIN32_FILE_ATTRIBUTE_DATA before{};
+    ASSERT_TRUE(GetFileAttributesExA(rulePath_.c_str(), GetFileExInfoStandard, &before));
+    testsupport::WriteFileBytes(rulePath_, RuleBytes("www.news.example", 3));
+    HANDLE file = CreateFileA(rulePath_.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    SetFileTime(file, nullptr, nullptr, &before.ftLastWriteTime);
+    CloseHandle(file);
+    Touch();
+    rewritten.Signal();
+    EXPECT_EQ(Finish(browser, "stamp"),
+              std::vector<std::string>({"visit http://www.news.example/",
+                                        "popup http://ads.example.com/x.html -> allowed",
+                                        "popup http://ads.example.com/x.html -> killed"}));
+}
+
+// The writer's thread ends when no kill came for a while; the next kill starts another,
+// and nothing of it is lost.
+TEST_F(BrowserHelper, TheWriterStartsAgainForAKillAfterItEnded)
+{
+    StartQuellor();
+    KillListener heard;
+    Process browser = StartBrowser("linger", R"(visit http://www.news.example/
+popup http://ads.example.com/1.html
+wait 3000
+popup http://ads.example.com/2.html
+)");
+    Finish(browser, "linger");
+    EXPECT_TRUE(WaitFor([&] { return heard.Heard().size() == 2; }, 10000));
+    EXPECT_EQ(ReadLog(logPath_).size(), 2u);
+    EXPECT_EQ(Counter("KillsToDate"), 2u);
+}
+
 // The eight window options, each only when its setting is on; advert frames only with
 // "block ads", and never the page itself.
 TEST_F(BrowserHelper, PutsTheWindowOptionsRightAndBlocksAdvertFramesOnlyWhenAsked)

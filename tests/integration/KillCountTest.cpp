@@ -452,6 +452,18 @@ TEST(Integrity, TheWritersMutexAdmitsTheUsersBrowsersWhoeverMadeItAndIsNeverLowe
     }
 }
 
+// The tray program makes the lock at its start, before any browser: with the label and the
+// access list that let every browser of the user take it, whatever the browsers are.
+TEST_F(KillCountTest, TheTrayProgramMakesTheLabelledLockAtItsStart)
+{
+    form.reset();
+    ASSERT_FALSE(win::Kernel(OpenMutexA(SYNCHRONIZE, FALSE, contract::kWriterMutex)))
+        << "no other maker in this test";
+    form = std::make_unique<TfrmMain>();
+    EXPECT_EQ(LabelOf(contract::kWriterMutex), Label(0x1, 0x1000)); // NO_WRITE_UP, low
+    EXPECT_EQ(DaclOf(contract::kWriterMutex), Written("D:(A;;0x1F0001;;;" + OurUserSid() + ")"));
+}
+
 TEST(Integrity, TheLevelIsReadFromTheToken)
 {
     // Wine gives every process the label of an elevated administrator (S-1-16-12288), and
