@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "MainFormFixture.h"
+#include "Robot.h"
 #include "SettingsKey.h"
 #include "app/Alerts.h"
 #include "helper_contract/HelperContract.h"
@@ -450,6 +451,31 @@ TEST(Integrity, TheWritersMutexAdmitsTheUsersBrowsersWhoeverMadeItAndIsNeverLowe
             }).join();
         EXPECT_TRUE(ReleaseMutex(mutex.get()));
     }
+}
+
+// A second tray program (started by hand, or left by a session): each Protected Mode kill
+// is counted by one of the two, never by both.
+TEST_F(KillCountTest, WithTwoTrayProgramsEachKillIsCountedOnce)
+{
+    std::string other = testsupport::FreshFolder("second tray");
+    testsupport::CopyFileOrFail(testsupport::StageDir() + "QUELLOR.EXE", other + "QUELLOR.EXE");
+    robot::Process second = robot::Process::Start(other + "QUELLOR.EXE", "", other);
+    ASSERT_TRUE(second) << second.StartError();
+    HWND window = robot::FindTopWindow(second.Pid(), "TfrmMain", "Quellor", 10000);
+    ASSERT_NE(window, nullptr);
+    win::Kernel lock = history::CreateWriterMutex();
+    for (int kill = 0; kill < 3; ++kill)
+        EXPECT_EQ(
+            history::RecordKill(lock.get(), {NowAsOleDate(), "u", "s"}, "", 1000,
+                                history::RecordingFor(contract::DutiesAt(contract::Integrity::Low)))
+                .notified,
+            2);
+    // Its messages are handled in order: once it has ended, it has handled the kills.
+    PostMessageA(window, WM_QUERYENDSESSION, 0, 0);
+    EXPECT_TRUE(second.WaitExit(10000, nullptr));
+    EXPECT_TRUE(PumpUntil([] { return Counter("KillsToDate") == 3; }, 5000));
+    Pump(300);
+    EXPECT_EQ(Counter("KillsToDate"), 3u);
 }
 
 // The tray program makes the lock at its start, before any browser: with the label and the
