@@ -19,6 +19,9 @@ using e2e::Meeting;
 using e2e::WaitFor;
 using robot::FindTopWindow;
 using robot::Process;
+using testsupport::LogRecord;
+using testsupport::ReadLog;
+using testsupport::RuleBytes;
 
 namespace {
 
@@ -90,32 +93,6 @@ void Touch()
 DWORD Counter(const char* name)
 {
     return DwordValue(HKEY_CURRENT_USER, kKey, name).value_or(0xFFFFFFFF);
-}
-
-std::string RuleBytes(const std::string& url, unsigned char kind)
-{
-    std::string record(257, '\0');
-    record[0] = static_cast<char>(url.size());
-    memcpy(&record[1], url.data(), url.size());
-    record[256] = static_cast<char>(kind);
-    return record;
-}
-
-struct LogRecord {
-    std::string url, source;
-};
-
-std::vector<LogRecord> ReadLog(const std::string& path)
-{
-    std::string bytes = testsupport::FileExists(path) ? testsupport::ReadFileBytes(path) : "";
-    std::vector<LogRecord> records;
-    for (size_t at = 0; at + 520 <= bytes.size(); at += 520) {
-        auto text = [&](size_t field) {
-            return bytes.substr(at + field + 1, static_cast<unsigned char>(bytes[at + field]));
-        };
-        records.push_back({text(8), text(264)});
-    }
-    return records;
 }
 
 // A file of size bytes, zeros (no rule, an empty log record) but for the pieces given by

@@ -91,12 +91,6 @@ double Today()
     return std::floor(static_cast<double>(a.QuadPart - b.QuadPart) / 864000000000.0);
 }
 
-std::string UrlOf(const std::string& log, size_t index)
-{
-    const char* field = log.data() + index * 520 + 8;
-    return std::string(field + 1, static_cast<unsigned char>(field[0]));
-}
-
 class KillReport : public ::testing::Test {
   protected:
     void SetUp() override
@@ -212,7 +206,7 @@ TEST_F(KillReport, AKillFlashesQuellorsTrayIconAndIsLoggedAndCounted)
     EXPECT_EQ(GetDate("KillDate"), Today());
     std::string log = testsupport::ReadFileBytes(e2e::StoredPath("LogFile"));
     ASSERT_EQ(log.size(), 520u);
-    EXPECT_EQ(UrlOf(log, 0), "http://ads.example.com/one.html");
+    EXPECT_EQ(testsupport::LogRecords(log)[0].url, "http://ads.example.com/one.html");
     End(quellor, main);
 }
 

@@ -42,23 +42,6 @@ void operator delete(void* block, std::size_t) noexcept
 
 namespace {
 
-std::string Record(double when, const std::string& url, const std::string& source)
-{
-    std::string record(520, '\0');
-    memcpy(&record[0], &when, 8);
-    record[8] = static_cast<char>(url.size());
-    memcpy(&record[9], url.data(), url.size());
-    record[264] = static_cast<char>(source.size());
-    memcpy(&record[265], source.data(), source.size());
-    return record;
-}
-
-std::string UrlOf(const std::string& log, size_t index)
-{
-    const char* field = log.data() + index * 520 + 8;
-    return std::string(field + 1, static_cast<unsigned char>(field[0]));
-}
-
 DWORD StoredDword(const char* name)
 {
     auto raw = settingskey::Get(name);
@@ -104,7 +87,7 @@ TEST_F(LogWriterTest, TheLogIsKeptWithinMaxLogSizeByDroppingTheOldestInOneBatch)
         std::string path = testsupport::FreshFolder("log") + "QUELLOR.log";
         std::string old;
         for (int i = 0; i < c.oldRecords; ++i)
-            old += Record(40000 + i, "old " + std::to_string(i), "src");
+            old += testsupport::LogRecordBytes(40000 + i, "old " + std::to_string(i), "src");
         old += std::string(c.tornBytes, 'x');
         testsupport::WriteFileBytes(path, old);
 
@@ -122,8 +105,9 @@ TEST_F(LogWriterTest, TheLogIsKeptWithinMaxLogSizeByDroppingTheOldestInOneBatch)
         std::string log = testsupport::ReadFileBytes(path);
         ASSERT_EQ(log.size(), expected.size() * 520) << c.maxKb << " KB, " << c.oldRecords;
         EXPECT_LE(log.size(), static_cast<size_t>(std::max(c.maxKb, 0)) * 1024u);
+        std::vector<testsupport::LogRecord> records = testsupport::LogRecords(log);
         for (size_t i = 0; i < expected.size(); ++i)
-            EXPECT_EQ(UrlOf(log, i), expected[i]) << c.maxKb << " KB, record " << i;
+            EXPECT_EQ(records[i].url, expected[i]) << c.maxKb << " KB, record " << i;
     }
 }
 
@@ -163,7 +147,7 @@ TEST_F(LogWriterTest, KillsTodayStartsAfreshOnANewDayAndBrokenCountersCountFromZ
 // is left as it is, and the kill is counted all the same.
 TEST_F(LogWriterTest, OnlyAPlainLogFileIsWrittenAndTheKillIsCountedWhateverLogFileNames)
 {
-    const std::string old = Record(40000, "old", "src");
+    const std::string old = testsupport::LogRecordBytes(40000, "old", "src");
     const struct {
         const char* what;
         const char* name;

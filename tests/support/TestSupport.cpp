@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <cstring>
+
 #include <commctrl.h>
 #include <sddl.h>
 #include <shlwapi.h>
@@ -209,6 +211,43 @@ win::Kernel StandardUserToken()
     if (!CreateRestrictedToken(ours.get(), 0, 1, &denyOnly, 0, nullptr, 0, nullptr, token.put()))
         return {};
     return token;
+}
+
+std::string RuleBytes(const std::string& url, unsigned char kind)
+{
+    std::string record(257, '\0');
+    record[0] = static_cast<char>(url.size());
+    std::memcpy(&record[1], url.data(), url.size());
+    record[256] = static_cast<char>(kind);
+    return record;
+}
+
+std::string LogRecordBytes(double time, const std::string& url, const std::string& source)
+{
+    std::string record(520, '\0');
+    std::memcpy(&record[0], &time, 8);
+    record[8] = static_cast<char>(url.size());
+    std::memcpy(&record[9], url.data(), url.size());
+    record[264] = static_cast<char>(source.size());
+    std::memcpy(&record[265], source.data(), source.size());
+    return record;
+}
+
+std::vector<LogRecord> LogRecords(const std::string& bytes)
+{
+    std::vector<LogRecord> records;
+    for (size_t at = 0; at + 520 <= bytes.size(); at += 520) {
+        auto text = [&](size_t field) {
+            return bytes.substr(at + field + 1, static_cast<unsigned char>(bytes[at + field]));
+        };
+        records.push_back({text(8), text(264)});
+    }
+    return records;
+}
+
+std::vector<LogRecord> ReadLog(const std::string& path)
+{
+    return LogRecords(FileExists(path) ? ReadFileBytes(path) : "");
 }
 
 } // namespace testsupport

@@ -56,4 +56,16 @@ bool SetDefaultDacl(HANDLE token, const char* sddl);
 win::Kernel ElevatedToken();
 win::Kernel StandardUserToken();
 
+// The program's records as the tests write and read them: a rule (257 bytes: the address
+// as a length-prefixed text, the kind last) and a log record (520 bytes: the time, then the
+// pop-up's address at 8 and the page's at 264, each length-prefixed).
+std::string RuleBytes(const std::string& url, unsigned char kind);
+std::string LogRecordBytes(double time, const std::string& url, const std::string& source);
+struct LogRecord {
+    std::string url, source;
+};
+// The whole records of a log's bytes, or of a file (none when it is missing).
+std::vector<LogRecord> LogRecords(const std::string& bytes);
+std::vector<LogRecord> ReadLog(const std::string& path);
+
 } // namespace testsupport

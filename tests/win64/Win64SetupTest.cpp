@@ -73,15 +73,6 @@ std::string Browse(const View& view, const std::string& folder, const std::strin
     return out;
 }
 
-std::string RuleBytes(const std::string& url, unsigned char kind)
-{
-    std::string record(257, '\0');
-    record[0] = static_cast<char>(url.size());
-    record.replace(1, url.size(), url);
-    record[256] = static_cast<char>(kind);
-    return record;
-}
-
 // The log as the tray program reads it: 520-byte records, the pop-up's address at 8 and
 // the page's at 264, each a length byte and its text.
 std::vector<std::string> LoggedAddresses(const std::string& log)
@@ -117,7 +108,8 @@ TEST_F(Win64Setup,
     std::optional<std::string> rules = StringValue(HKEY_CURRENT_USER, kSettingsKey, "RuleFile");
     std::optional<std::string> log = StringValue(HKEY_CURRENT_USER, kSettingsKey, "LogFile");
     ASSERT_TRUE(rules && log);
-    testsupport::WriteFileBytes(*rules, RuleBytes("http://ads.example.com/welcome", 2));
+    testsupport::WriteFileBytes(*rules,
+                                testsupport::RuleBytes("http://ads.example.com/welcome", 2));
     for (const View& view : kViews) {
         std::string bits = view.flag == KEY_WOW64_64KEY ? "64" : "32";
         EXPECT_EQ(Browse(view, folder,
