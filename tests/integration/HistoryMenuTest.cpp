@@ -97,6 +97,7 @@ const struct Entry {
     {"about:blank", "about:blank", "C"},
     {"file://server/share/ad.html", "https://user:pw@Bank.Example:8443/statement", "CVS"},
     {"http://pop.example/a b\"c", "javascript:open()", "OCS"},
+    {"http://pop?.example/x", "http://news.?.example/", "C"}, // hosts not in the code page
 };
 
 } // namespace

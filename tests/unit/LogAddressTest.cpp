@@ -51,6 +51,14 @@ TEST(LogAddress, SiteOfAnAddress)
         {"http://%67ood.example/", none},
         {"http://[::1/", none},
         {"http://[xyz]/", none},
+        // Characters the helper could not write in the code page became "?".
+        {"http://pop.?.example/x", none},
+        {"http://pop?.example/x", none},
+        {"http://pop??", none},
+        {"http://?/", none},
+        {"http://pop-?/", none},
+        {"http://pop.example?id=1&x", "http://pop.example/"},
+        {"http://pop.example:81?x", "http://pop.example:81/"},
         {"http://" + std::string(246, 'h') + ".ex/", none}, // 257 characters
     };
     for (const auto& c : cases)
