@@ -102,8 +102,12 @@ std::optional<Parts> Split(std::string_view address)
 std::optional<std::string> SiteOf(std::string_view address)
 {
     std::optional<Parts> parts = Split(address);
+    // Only web sites: "javascript://x.example/%0A..." is script whose rule would let every
+    // page's script window beginning with that comment through.
+    if (!parts || (parts->scheme != "http" && parts->scheme != "https" && parts->scheme != "ftp"))
+        return std::nullopt;
     // A rule's URL holds 255 characters: a cut site would match other sites too.
-    if (!parts || parts->site.size() > 255) return std::nullopt;
+    if (parts->site.size() > 255) return std::nullopt;
     return parts->site;
 }
 

@@ -95,9 +95,10 @@ const struct Entry {
     {"http://ads.example.com/pop.html", "http://www.news.example/world/today.html", "OCVS"},
     {"", "http://www.news.example/", "V"}, // a browser that gives no address
     {"about:blank", "about:blank", "C"},
-    {"file://server/share/ad.html", "https://user:pw@Bank.Example:8443/statement", "CVS"},
+    {"file://server/share/ad.html", "https://user:pw@Bank.Example:8443/statement", "CV"},
     {"http://pop.example/a b\"c", "javascript:open()", "OCS"},
     {"http://pop?.example/x", "http://news.?.example/", "C"}, // hosts not in the code page
+    {"javascript://x.example/%0Aopen()", "ftp://files.example/pub/", "CV"},
 };
 
 } // namespace

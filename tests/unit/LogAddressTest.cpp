@@ -23,7 +23,6 @@ TEST(LogAddress, SiteOfAnAddress)
         {"http://news.example:/x", "http://news.example/"},
         {"  http://padded.example/x \t", "http://padded.example/"},
         {"ftp://files.example/pub/", "ftp://files.example/"},
-        {"file://server/share/page.html", "file://server/"},
         {"http://[2001:db8::1]:8080/x", "http://[2001:db8::1]:8080/"},
         {"http://[::1]/", "http://[::1]/"},
         {"http://caf\xE9.example/", "http://caf\xE9.example/"},
@@ -41,6 +40,10 @@ TEST(LogAddress, SiteOfAnAddress)
         {"://news.example/", none},
         {"1http://news.example/", none},
         {"file:///C:/Windows/page.html", none},
+        // Web sites only.
+        {"file://server/share/page.html", none},
+        {"javascript://x.example/%0Aopen('http://ad.example/')", none},
+        {"gopher://x.example/", none},
         {"http:///path", none},
         {"http://user@/path", none},
         {"http://news.example:99999/", none},
