@@ -97,24 +97,32 @@ std::optional<Parts> Split(std::string_view address)
     return parts;
 }
 
-} // namespace
-
-std::optional<std::string> SiteOf(std::string_view address)
+// A web address whose site fits a rule's URL (255 characters: a cut site would match other
+// sites too). Opening asks no less: no host name is that long.
+std::optional<Parts> WebSite(std::string_view address)
 {
     std::optional<Parts> parts = Split(address);
     // Only web sites: "javascript://x.example/%0A..." is script whose rule would let every
     // page's script window beginning with that comment through.
     if (!parts || (parts->scheme != "http" && parts->scheme != "https" && parts->scheme != "ftp"))
         return std::nullopt;
-    // A rule's URL holds 255 characters: a cut site would match other sites too.
     if (parts->site.size() > 255) return std::nullopt;
+    return parts;
+}
+
+} // namespace
+
+std::optional<std::string> SiteOf(std::string_view address)
+{
+    std::optional<Parts> parts = WebSite(address);
+    if (!parts) return std::nullopt;
     return parts->site;
 }
 
 std::optional<std::string> BrowsableAddress(std::string_view address)
 {
-    std::optional<Parts> parts = Split(address);
-    if (!parts || (parts->scheme != "http" && parts->scheme != "https")) return std::nullopt;
+    std::optional<Parts> parts = WebSite(address);
+    if (!parts || parts->scheme == "ftp") return std::nullopt;
     static const char digits[] = "0123456789ABCDEF";
     std::string safe;
     for (char c : Trim(address)) {

@@ -15,8 +15,8 @@ namespace history {
 // differently (blanks, backslashes, a bad port, a "?" written for a character it lacked).
 std::optional<std::string> SiteOf(std::string_view address);
 
-// An http or https address with a host, as the shell may pass it to the browser: blanks,
-// quotes and control characters percent-encoded, so that it reaches the browser as one
+// An http or https address that has a site (SiteOf), as the shell may pass it to the browser:
+// blanks, quotes and control characters percent-encoded, so that it reaches the browser as one
 // address and never as more arguments. Nothing for any other address: a log entry is not
 // trusted to name a program or a file to open.
 std::optional<std::string> BrowsableAddress(std::string_view address);
