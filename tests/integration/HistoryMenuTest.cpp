@@ -332,6 +332,32 @@ TEST_F(HistoryMenuTest, ChangesNotAppliedOnTheRulesPageAreNeitherSavedNorLost)
     EXPECT_TRUE(boxes.empty());
 }
 
+TEST_F(HistoryMenuTest, CancelDropsUnappliedRulesAfterTheMenuMadeTheFirstRuleFile)
+{
+    for (bool byClose : {false, true}) {
+        SCOPED_TRACE(byClose ? "closed" : "cancelled");
+        DeleteFileA(RulePath().c_str());
+        ClickTab(form->tabRules);
+        EditorScript script({[](TfrmEditRule& e) { Type(e, "mine.example"); },
+                             [](TfrmEditRule& e) { Press(e.btnSave); }});
+        Click(form->btnAddRule, script);
+        ClickTab(form->tabHistory);
+        Pick(0, 's');
+        if (byClose)
+            SendMessageA(form->Handle(), WM_CLOSE, 0, 0);
+        else
+            Press(form->btnCancel);
+        Pump();
+        form->mnuHistoryLog.Click();
+        const std::vector<RuleRow> stored = {Row("http://ads.example.com/", 2)};
+        EXPECT_EQ(RulesShown(), stored);
+        form->btnApply.SetEnabled(true);
+        Press(form->btnApply);
+        EXPECT_EQ(RuleFile(), ::Record("http://ads.example.com/", 2));
+    }
+    EXPECT_TRUE(boxes.empty());
+}
+
 TEST_F(HistoryMenuTest, ARuleFileThatCannotBeReadOrWrittenGetsItsErrorBoxAndChangesNothing)
 {
     const struct {
