@@ -10,6 +10,7 @@
 
 #include "HistoryTestSupport.h"
 #include "RulesFixture.h"
+#include "SettingsKey.h"
 #include "app/ShellOpen.h"
 
 namespace {
@@ -268,9 +269,12 @@ TEST_F(HistoryMenuTest, OpenAndCopyTakeThePopupsAddressAndOpenOnlyWebAddresses)
 
 TEST_F(HistoryMenuTest, AllowAddsTheSitesRuleOnceSavedAtOnceAndShownOnTheRulesPage)
 {
+    const settingskey::Raw before{REG_BINARY, settingskey::Double(1.5)};
+    settingskey::Set("LastChange", before.type, before.bytes);
     Pick(0, 'v');
     std::string file = ::Record("http://www.news.example/", 1);
     EXPECT_EQ(RuleFile(), file);
+    EXPECT_NE(settingskey::Get("LastChange").value_or(before), before) << "renewed as Apply does";
     Pick(0, 's');
     file += ::Record("http://ads.example.com/", 2);
     EXPECT_EQ(RuleFile(), file);
