@@ -253,6 +253,7 @@ void TfrmMain::pageMainChange(ui::TObject*)
 void TfrmMain::FormCloseQuery(ui::TObject*, bool& canClose)
 {
     RulesChanged = false;
+    RulesFileInList = false;
     canClose = AllowClose;
 }
 

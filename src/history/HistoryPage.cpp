@@ -309,6 +309,9 @@ void TfrmMain::AddRuleFromHistory(int kind, const std::string& url)
     });
     if (!inFile) {
         stored.push_back({url, static_cast<rules::TRuleKind>(kind)});
+        // As Apply does: LastChange first, so that a browser that reads the file between
+        // its growing and its writing reads it again.
+        TQuellorSettings::RenewLastChange();
         rules::SaveRuleFile(path, stored);
     }
 

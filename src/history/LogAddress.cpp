@@ -37,6 +37,20 @@ bool IsPort(std::string_view port)
     return std::stoi(std::string(port)) <= 65535;
 }
 
+// The browser helper writes a character its code page lacks as "?", which then ends the
+// host early: "http://pop.?.example/" reads as the site "pop.". A host that ends in a dot
+// or a hyphen, or a "?" followed by host characters up to the path, a port or the end, is
+// taken for such a host: a query that looks like the rest of a host name is rare, a rule
+// for the wrong site is not.
+bool IsUnconvertedHost(std::string_view host, bool hasPort, std::string_view after)
+{
+    if (!host.empty() && (host.back() == '.' || host.back() == '-')) return true;
+    if (hasPort || !after.starts_with('?')) return false;
+    std::size_t end = std::min(after.find_first_of("/:#"), after.size());
+    return std::all_of(after.begin() + 1, after.begin() + static_cast<std::ptrdiff_t>(end),
+                       [](char c) { return c == '?' || IsHostChar(c); });
+}
+
 struct Parts {
     std::string scheme; // small letters
     std::string site;   // scheme://host[:port]/
@@ -54,7 +68,8 @@ std::optional<Parts> Split(std::string_view address)
     if (!IsSchemeName(scheme)) return std::nullopt;
 
     std::string_view rest = address.substr(separator + 3);
-    std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+    std::size_t authorityEnd = std::min(rest.find_first_of("/?#"), rest.size());
+    std::string_view authority = rest.substr(0, authorityEnd);
     // A browser ends the host at a backslash too, the helper does not.
     if (authority.find('\\') != std::string_view::npos) return std::nullopt;
     if (std::size_t at = authority.rfind('@'); at != std::string_view::npos)
@@ -72,6 +87,7 @@ std::optional<Parts> Split(std::string_view address)
         }
     }
     if (!IsHost(host) || (!port.empty() && !IsPort(port))) return std::nullopt;
+    if (IsUnconvertedHost(host, !port.empty(), rest.substr(authorityEnd))) return std::nullopt;
 
     Parts parts;
     parts.scheme = LowerAscii(scheme);
@@ -81,20 +97,32 @@ std::optional<Parts> Split(std::string_view address)
     return parts;
 }
 
+// A web address whose site fits a rule's URL (255 characters: a cut site would match other
+// sites too). Opening asks no less: no host name is that long.
+std::optional<Parts> WebSite(std::string_view address)
+{
+    std::optional<Parts> parts = Split(address);
+    // Only web sites: "javascript://x.example/%0A..." is script whose rule would let every
+    // page's script window beginning with that comment through.
+    if (!parts || (parts->scheme != "http" && parts->scheme != "https" && parts->scheme != "ftp"))
+        return std::nullopt;
+    if (parts->site.size() > 255) return std::nullopt;
+    return parts;
+}
+
 } // namespace
 
 std::optional<std::string> SiteOf(std::string_view address)
 {
-    std::optional<Parts> parts = Split(address);
-    // A rule's URL holds 255 characters: a cut site would match other sites too.
-    if (!parts || parts->site.size() > 255) return std::nullopt;
+    std::optional<Parts> parts = WebSite(address);
+    if (!parts) return std::nullopt;
     return parts->site;
 }
 
 std::optional<std::string> BrowsableAddress(std::string_view address)
 {
-    std::optional<Parts> parts = Split(address);
-    if (!parts || (parts->scheme != "http" && parts->scheme != "https")) return std::nullopt;
+    std::optional<Parts> parts = WebSite(address);
+    if (!parts || parts->scheme == "ftp") return std::nullopt;
     static const char digits[] = "0123456789ABCDEF";
     std::string safe;
     for (char c : Trim(address)) {

@@ -70,10 +70,19 @@ bool RuleMatches(const TAddress& rule, const TAddress& address)
     std::string_view scheme =
         address.scheme.empty() ? std::string_view("http") : std::string_view(address.scheme);
     if (rule.scheme.empty() ? !IsWebScheme(scheme) : rule.scheme != scheme) return false;
-    if (!address.rest.starts_with(rule.rest)) return false;
-    if (rule.openEnded || address.rest.size() == rule.rest.size()) return true;
+    std::string_view rest = address.rest, want = rule.rest;
+    // A site followed by nothing, "?" or "#" is its root page, as a browser fetches it: the
+    // rule "http://pop.example/" made from "http://pop.example?id=1" must match that address.
+    std::size_t site = std::min(rest.find_first_of("/?#", address.hostLength), rest.size());
+    if ((site == rest.size() || rest[site] != '/') && want.size() > site && want[site] == '/' &&
+        want.substr(0, site) == rest.substr(0, site)) {
+        rest.remove_prefix(site);
+        want.remove_prefix(site + 1);
+    }
+    if (!rest.starts_with(want)) return false;
+    if (rule.openEnded || rest.size() == want.size()) return true;
     // "example.com/ad" must not take in "example.com/adults".
-    char next = address.rest[rule.rest.size()];
+    char next = rest[want.size()];
     return next == '/' || next == '?' || next == '#' || next == ':';
 }
 

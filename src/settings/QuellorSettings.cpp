@@ -276,6 +276,12 @@ void TQuellorSettings::Save()
         if (value.saved) WriteValue(k, value, *this);
 }
 
+void TQuellorSettings::RenewLastChange()
+{
+    win::RegKey key = OpenForWriting();
+    if (key) Write(key.get(), kLastChange, NowAsOleDate());
+}
+
 void TQuellorSettings::StoreFilePaths(const std::string& logFile, const std::string& ruleFile)
 {
     win::RegKey key = OpenForWriting();

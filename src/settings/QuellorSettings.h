@@ -64,5 +64,8 @@ class TQuellorSettings {
     void LoadKillCounters();
     // LastChange, then the sixteen settings values; never the counters or the paths.
     void Save();
+    // LastChange alone, renewed before a rule file saved outside Apply is written, so that
+    // a browser that read the file meanwhile reads it again.
+    static void RenewLastChange();
     void StoreFilePaths(const std::string& logFile, const std::string& ruleFile);
 };

@@ -245,7 +245,9 @@ void TfrmMain::btnOkClick(ui::TObject* sender)
 
 void TfrmMain::btnCancelClick(ui::TObject*)
 {
+    // The list is read from the file again, also when the History Log made the file.
     RulesChanged = false;
+    RulesFileInList = false;
     SettingsRefresh();
     Hide();
 }

@@ -1,9 +1,11 @@
 // Any address: a site stays a short "scheme://host/" text, and a rule made from it covers the
-// address whenever a path follows the host, as the browser helper matches; an address handed
-// to the browser holds no blank, quote or control character.
+// address whenever a path, a query, a fragment or nothing follows the site, as the browser
+// helper matches; an address handed to the browser has a site and holds no blank, quote or
+// control character.
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "history/LogAddress.h"
 #include "rules/RuleMatch.h"
@@ -16,9 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             __builtin_trap();
         rules::TAddress rule = rules::NormalizeAddress(*site);
         rules::TAddress seen = rules::NormalizeAddress(address);
-        bool pathFollows =
-            seen.rest.size() > rule.rest.size() - 1 && seen.rest[rule.rest.size() - 1] == '/';
-        if (pathFollows && !rules::RuleMatches(rule, seen)) __builtin_trap();
+        std::string_view siteRest(rule.rest.data(), rule.rest.size() - 1);
+        bool siteEnds =
+            seen.rest.starts_with(siteRest) &&
+            (seen.rest.size() == siteRest.size() ||
+             std::string_view("/?#").find(seen.rest[siteRest.size()]) != std::string_view::npos);
+        if (siteEnds && !rules::RuleMatches(rule, seen)) __builtin_trap();
         if (history::SiteOf(*site) != site) __builtin_trap();
     }
     if (auto browsable = history::BrowsableAddress(address)) {

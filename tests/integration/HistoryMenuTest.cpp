@@ -10,6 +10,7 @@
 
 #include "HistoryTestSupport.h"
 #include "RulesFixture.h"
+#include "SettingsKey.h"
 #include "app/ShellOpen.h"
 
 namespace {
@@ -95,8 +96,10 @@ const struct Entry {
     {"http://ads.example.com/pop.html", "http://www.news.example/world/today.html", "OCVS"},
     {"", "http://www.news.example/", "V"}, // a browser that gives no address
     {"about:blank", "about:blank", "C"},
-    {"file://server/share/ad.html", "https://user:pw@Bank.Example:8443/statement", "CVS"},
+    {"file://server/share/ad.html", "https://user:pw@Bank.Example:8443/statement", "CV"},
     {"http://pop.example/a b\"c", "javascript:open()", "OCS"},
+    {"http://pop?.example/x", "http://news.?.example/", "C"}, // hosts not in the code page
+    {"javascript://x.example/%0Aopen()", "ftp://files.example/pub/", "CV"},
 };
 
 } // namespace
@@ -266,9 +269,12 @@ TEST_F(HistoryMenuTest, OpenAndCopyTakeThePopupsAddressAndOpenOnlyWebAddresses)
 
 TEST_F(HistoryMenuTest, AllowAddsTheSitesRuleOnceSavedAtOnceAndShownOnTheRulesPage)
 {
+    const settingskey::Raw before{REG_BINARY, settingskey::Double(1.5)};
+    settingskey::Set("LastChange", before.type, before.bytes);
     Pick(0, 'v');
     std::string file = ::Record("http://www.news.example/", 1);
     EXPECT_EQ(RuleFile(), file);
+    EXPECT_NE(settingskey::Get("LastChange").value_or(before), before) << "renewed as Apply does";
     Pick(0, 's');
     file += ::Record("http://ads.example.com/", 2);
     EXPECT_EQ(RuleFile(), file);
@@ -326,6 +332,32 @@ TEST_F(HistoryMenuTest, ChangesNotAppliedOnTheRulesPageAreNeitherSavedNorLost)
                                   ::Record("mine.example", 1) +
                                   ::Record("http://ads.example.com/", 2));
         ClickTab(form->tabHistory);
+    }
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(HistoryMenuTest, CancelDropsUnappliedRulesAfterTheMenuMadeTheFirstRuleFile)
+{
+    for (bool byClose : {false, true}) {
+        SCOPED_TRACE(byClose ? "closed" : "cancelled");
+        DeleteFileA(RulePath().c_str());
+        ClickTab(form->tabRules);
+        EditorScript script({[](TfrmEditRule& e) { Type(e, "mine.example"); },
+                             [](TfrmEditRule& e) { Press(e.btnSave); }});
+        Click(form->btnAddRule, script);
+        ClickTab(form->tabHistory);
+        Pick(0, 's');
+        if (byClose)
+            SendMessageA(form->Handle(), WM_CLOSE, 0, 0);
+        else
+            Press(form->btnCancel);
+        Pump();
+        form->mnuHistoryLog.Click();
+        const std::vector<RuleRow> stored = {Row("http://ads.example.com/", 2)};
+        EXPECT_EQ(RulesShown(), stored);
+        form->btnApply.SetEnabled(true);
+        Press(form->btnApply);
+        EXPECT_EQ(RuleFile(), ::Record("http://ads.example.com/", 2));
     }
     EXPECT_TRUE(boxes.empty());
 }

@@ -23,7 +23,6 @@ TEST(LogAddress, SiteOfAnAddress)
         {"http://news.example:/x", "http://news.example/"},
         {"  http://padded.example/x \t", "http://padded.example/"},
         {"ftp://files.example/pub/", "ftp://files.example/"},
-        {"file://server/share/page.html", "file://server/"},
         {"http://[2001:db8::1]:8080/x", "http://[2001:db8::1]:8080/"},
         {"http://[::1]/", "http://[::1]/"},
         {"http://caf\xE9.example/", "http://caf\xE9.example/"},
@@ -41,6 +40,10 @@ TEST(LogAddress, SiteOfAnAddress)
         {"://news.example/", none},
         {"1http://news.example/", none},
         {"file:///C:/Windows/page.html", none},
+        // Web sites only.
+        {"file://server/share/page.html", none},
+        {"javascript://x.example/%0Aopen('http://ad.example/')", none},
+        {"gopher://x.example/", none},
         {"http:///path", none},
         {"http://user@/path", none},
         {"http://news.example:99999/", none},
@@ -51,6 +54,14 @@ TEST(LogAddress, SiteOfAnAddress)
         {"http://%67ood.example/", none},
         {"http://[::1/", none},
         {"http://[xyz]/", none},
+        // Characters the helper could not write in the code page became "?".
+        {"http://pop.?.example/x", none},
+        {"http://pop?.example/x", none},
+        {"http://pop??", none},
+        {"http://?/", none},
+        {"http://pop-?/", none},
+        {"http://pop.example?id=1&x", "http://pop.example/"},
+        {"http://pop.example:81?x", "http://pop.example:81/"},
         {"http://" + std::string(246, 'h') + ".ex/", none}, // 257 characters
     };
     for (const auto& c : cases)
@@ -62,7 +73,7 @@ TEST(LogAddress, OnlyWebAddressesGoToTheBrowserAsOneArgument)
 {
     const std::optional<std::string> none;
     const struct {
-        const char* address;
+        std::string address;
         std::optional<std::string> browsable;
     } cases[] = {
         {"http://pop.example/ad.html?x=1#f", "http://pop.example/ad.html?x=1#f"},
@@ -77,6 +88,7 @@ TEST(LogAddress, OnlyWebAddressesGoToTheBrowserAsOneArgument)
         {"javascript:alert(1)", none},
         {"\"http://pop.example/\"", none},
         {"http:///nohost", none},
+        {"http://" + std::string(246, '\xE9') + ".ex/", none}, // no site: too long for a rule
         {"", none},
     };
     for (const auto& c : cases)

@@ -62,6 +62,15 @@ TEST(RuleMatch, RuleAgainstAddress)
         {"example.com", "example.com/page", true}, // no scheme: taken as http
         {"example.com/ads/", "http://example.com/ads/x.html", true},
         {"example.com/ads/", "http://example.com/ads", false},
+        // A site followed by nothing, "?" or "#" is its root page "/".
+        {"http://pop.example/", "http://pop.example?id=1", true},
+        {"http://pop.example/", "http://www.pop.example", true},
+        {"http://pop.example:81/", "http://pop.example:81#x", true},
+        {"http://pop.example/?id=1", "http://pop.example?id=1", true},
+        {"http://pop.example/", "http://pop.example:81?x", false},
+        {"http://pop.example/", "http://pop.examples?x", false},
+        {"http://pop.example/x", "http://pop.example?x", false},
+        {"http://pop.example/", "https://pop.example", false},
         {"example.com/ad", "http://example.com/adults", false},
         {"example.com/ad", "http://example.com/ad?x=1", true},
         {"example.com/ad", "http://example.com/ad#top", true},
