@@ -12,6 +12,13 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # is made anew.
 ready="$prefix/.quellor-ready-2"
 [ -f "$ready" ] && exit 0
+# Wine runs 32-bit programs through a 32-bit Linux loader. A kernel without 32-bit support
+# (some virtual machines) refuses it with "Exec format error": say so plainly.
+if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  echo "This machine cannot run 32-bit Linux programs, which Wine needs for 32-bit Windows" >&2
+  echo "programs such as QUELLOR.EXE: the Wine prefix cannot be made here." >&2
+  exit 1
+fi
 rm -rf "$prefix"
 echo "Creating Wine prefix $prefix ($arch) ..."
 wineboot -i </dev/null >/dev/null 2>&1
