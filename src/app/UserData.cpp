@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "app/Paths.h"
 #include "setup/SetupOps.h"
@@ -49,9 +50,10 @@ void RemoveDataFolder(const std::string& root)
 void PrepareUserData()
 {
     if (!CurrentUserFolders().perUser) return;
-    if (MakeDataFolder(RuleFolder()))
+    const std::string rules = RuleFolder(), log = LogFolder();
+    if (!rules.empty() && MakeDataFolder(rules))
         CopyIfOnlyBesideProgram(ProgramRuleFilePath(), RuleFilePath());
-    if (MakeDataFolder(LogFolder())) {
+    if (!log.empty() && MakeDataFolder(log)) {
         CopyIfOnlyBesideProgram(ProgramStoredLogFilePath(), StoredLogFilePath());
         CopyIfOnlyBesideProgram(ProgramLogFilePath(), LogFilePath());
     }
@@ -61,8 +63,12 @@ void RemoveUserData()
 {
     UserFolders folders = CurrentUserFolders();
     if (!folders.perUser) return;
+    const std::string rules = RuleFolder(), log = LogFolder();
+    std::vector<std::string> files;
+    if (!rules.empty()) files = {RuleFilePath()};
+    if (!log.empty()) files.insert(files.end(), {StoredLogFilePath(), LogFilePath()});
     // In the program folder only the fixed names go, as they always did.
-    for (const std::string& file : {RuleFilePath(), StoredLogFilePath(), LogFilePath()}) {
+    for (const std::string& file : files) {
         std::string folder = file.substr(0, file.find_last_of('\\') + 1);
         if (!SameFile(folder, ProgramFolder())) DeleteFileA(file.c_str());
     }
