@@ -10,6 +10,7 @@
 #include "app/UserData.h"
 #include "setup/FolderLocations.h"
 #include "win/AnsiPath.h"
+#include "win/Handles.h"
 
 using settingskey::Raw;
 using settingskey::Sz;
@@ -82,9 +83,10 @@ class UserDataTest : public RulesTest {
   protected:
     // A start of the program as `exe` in a new folder holding `besideProgram`, with the
     // user's folders as `folders` (none: the test folder's stand-ins).
+    // `held`, a file of the program folder, is held open without sharing meanwhile.
     void Start(const std::string& exe,
                const std::vector<std::pair<std::string, std::string>>& files,
-               const app::UserFolders* folders = nullptr)
+               const app::UserFolders* folders = nullptr, const std::string& held = "")
     {
         form.reset();
         boxes.clear();
@@ -93,6 +95,11 @@ class UserDataTest : public RulesTest {
         if (folders) app::SetUserFoldersForTests(*folders);
         for (const auto& [path, bytes] : files)
             WriteFileBytes(folder + path, bytes);
+        win::File hold;
+        if (!held.empty())
+            hold.reset(CreateFileA((folder + held).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                   0, nullptr));
+        EXPECT_EQ(!held.empty(), static_cast<bool>(hold)) << held;
         form = std::make_unique<TfrmMain>();
     }
     void Restart()
@@ -118,6 +125,9 @@ TEST_F(UserDataTest, EachWindowsKeepsTheFilesWhereItsWritersCanWriteThem)
         std::optional<app::UserFolders> folders; // nothing: Vista and later, as Wine reports
         std::string ruleFile, logFile;           // stored, below the program folder
         std::vector<std::pair<std::string, std::string>> expected; // files after the start
+        // The program folder's file held open without sharing at the first start: then
+        // what comes of it is seen at the next, after the user saved `usersOwn` rules.
+        std::string held = {}, usersOwn = {};
     };
     const app::UserFolders xp{};
     const Case cases[] = {
@@ -133,6 +143,28 @@ TEST_F(UserDataTest, EachWindowsKeepsTheFilesWhereItsWritersCanWriteThem)
          local + "Pops.rul",
          low + "Pops.log",
          {{local + "Pops.rul", rules}, {low + "Pops.log", log}, {low + "QUELLOR.log", pageLog}}},
+        {"the rule file's copy fails once: the next start makes it",
+         "QUELLOR.EXE",
+         std::nullopt,
+         local + "QUELLOR.rul",
+         low + "QUELLOR.log",
+         {{local + "QUELLOR.rul", rules}, {low + "QUELLOR.log", log}},
+         "QUELLOR.rul"},
+        {"the page's log fails once, the other log came along: the next start copies the one",
+         "Pops.exe",
+         std::nullopt,
+         local + "Pops.rul",
+         low + "Pops.log",
+         {{local + "Pops.rul", rules}, {low + "Pops.log", log}, {low + "QUELLOR.log", pageLog}},
+         "QUELLOR.log"},
+        {"the rule file's copy fails, the user saves rules: the next start keeps theirs",
+         "QUELLOR.EXE",
+         std::nullopt,
+         local + "QUELLOR.rul",
+         low + "QUELLOR.log",
+         {{local + "QUELLOR.rul", "mine"}, {low + "QUELLOR.log", log}},
+         "QUELLOR.rul",
+         "mine"},
         {"Windows XP: beside the program, as ever",
          "QUELLOR.EXE",
          xp,
@@ -146,15 +178,25 @@ TEST_F(UserDataTest, EachWindowsKeepsTheFilesWhereItsWritersCanWriteThem)
         std::vector<std::pair<std::string, std::string>> beside = {{stem + ".rul", rules},
                                                                    {stem + ".log", log}};
         if (stem != "QUELLOR") beside.push_back({"QUELLOR.log", pageLog});
-        Start(c.exe, beside, c.folders ? &*c.folders : nullptr);
+        Start(c.exe, beside, c.folders ? &*c.folders : nullptr, c.held);
         EXPECT_EQ(Stored("RuleFile"), folder + c.ruleFile);
         EXPECT_EQ(Stored("LogFile"), folder + c.logFile);
+        if (!c.held.empty()) {
+            const bool rule = c.held == beside[0].first;
+            EXPECT_FALSE(FileExists(folder + (rule ? local : low) + c.held)) << "held at first";
+            if (!c.usersOwn.empty()) WriteFileBytes(folder + local + c.held, c.usersOwn);
+            Restart();
+        }
+        auto bytesOf = [&](const std::string& path) {
+            return FileExists(folder + path) ? ReadFileBytes(folder + path) : "(none)";
+        };
         for (const auto& [path, bytes] : c.expected)
-            EXPECT_EQ(ReadFileBytes(folder + path), bytes) << path;
+            EXPECT_EQ(bytesOf(path), bytes) << path;
         for (const auto& [path, bytes] : beside)
-            EXPECT_EQ(ReadFileBytes(folder + path), bytes) << "the program folder's " << path;
+            EXPECT_EQ(bytesOf(path), bytes) << "the program folder's " << path;
         EXPECT_EQ(testsupport::FolderExists(folder + "AppData"), !c.folders)
             << "no user folder on XP";
+        EXPECT_TRUE(boxes.empty()) << boxes[0].text;
     }
 }
 
@@ -240,10 +282,13 @@ TEST_F(UserDataTest, UninstallRemovesTheUsersFilesAndTheirEmptyFolders)
     struct Case {
         const char* what;
         bool foreignFile; // a file of the user's own in the log folder
+        std::string held; // the program folder's file whose copy is still to be made
     };
-    for (const Case& c : {Case{"only ours", false}, Case{"one of the user's own", true}}) {
+    for (const Case& c : {Case{"only ours", false, ""}, Case{"one of the user's own", true, ""},
+                          Case{"a copy still to be made", false, "Pops.rul"}}) {
         SCOPED_TRACE(c.what);
-        Start("Pops.exe", {{"Pops.rul", "rules"}, {"QUELLOR.log", "page"}, {"Pops.log", "log"}});
+        Start("Pops.exe", {{"Pops.rul", "rules"}, {"QUELLOR.log", "page"}, {"Pops.log", "log"}},
+              nullptr, c.held);
         if (c.foreignFile) WriteFileBytes(LogFolder() + "notes.txt", "mine");
         form.reset();
         app::RemoveUserData();
