@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "ui/Application.h"
+#include "win/Error.h"
 #include "win/Modules.h"
 #include "win/Vista.h"
 
@@ -35,7 +36,37 @@ std::string FileName(const std::string& path)
 
 std::string DataFolder(const std::string& root)
 {
-    return root.empty() ? ProgramFolder() : root + kDataSubfolder;
+    return root.empty() ? std::string() : root + kDataSubfolder;
+}
+
+// The folder's file, or nothing for a folder that cannot be used.
+std::string In(const std::string& folder, const std::string& name)
+{
+    return folder.empty() ? std::string() : folder + name;
+}
+
+// Why a root cannot be used, naming it for the user; empty when it can.
+std::string RootProblem(const win::AnsiPath& root, const std::string& name)
+{
+    if (!root.usable.empty()) return {};
+    std::string problem = root.shown.empty() ? "Windows gives no path for " + name + "."
+                                             : "The folder \"" + root.shown + "\" cannot be used.";
+    return root.problem.empty() ? problem : problem + " " + root.problem;
+}
+
+// The same for the program's own folder, which holds the data before Vista.
+std::string ProgramFolderProblem()
+{
+    win::AnsiPath folder = win::ModuleAnsiPath(nullptr);
+    folder.shown.erase(folder.shown.find_last_of('\\') + 1);
+    return RootProblem(folder, "Quellor's own folder");
+}
+
+// The program path with another extension; nothing without a program path.
+std::string Beside(const std::string& extension)
+{
+    const std::string program = ProgramPath();
+    return program.empty() ? std::string() : ChangeFileExt(program, extension);
 }
 
 } // namespace
@@ -79,8 +110,12 @@ UserFolders CurrentUserFolders()
     static const UserFolders system = [] {
         UserFolders found;
         found.perUser = true;
-        found.localAppData = win::KnownFolderPath(win::kFolderLocalAppData);
-        found.localAppDataLow = win::KnownFolderPath(win::kFolderLocalAppDataLow);
+        win::AnsiPath local = win::KnownFolderPath(win::kFolderLocalAppData);
+        win::AnsiPath low = win::KnownFolderPath(win::kFolderLocalAppDataLow);
+        found.localAppData = local.usable;
+        found.localAppDataLow = low.usable;
+        found.localAppDataProblem = RootProblem(local, "your local application data folder");
+        found.localAppDataLowProblem = RootProblem(low, "your LocalLow application data folder");
         return found;
     }();
     return system;
@@ -103,49 +138,71 @@ std::string LogFolder()
     return folders.perUser ? DataFolder(folders.localAppDataLow) : ProgramFolder();
 }
 
+std::vector<std::string> UnusableDataFolders()
+{
+    const char kUntilFixed[] = " until this is fixed.";
+    UserFolders folders = CurrentUserFolders();
+    std::vector<std::string> found;
+    if (!folders.perUser) {
+        if (ProgramFolder().empty())
+            found.push_back(ProgramFolderProblem() +
+                            " Quellor cannot keep your rules or the history log" + kUntilFixed);
+        return found;
+    }
+    if (folders.localAppData.empty())
+        found.push_back(folders.localAppDataProblem + " Quellor cannot keep your rules" +
+                        kUntilFixed);
+    if (folders.localAppDataLow.empty())
+        found.push_back(folders.localAppDataLowProblem + " Quellor cannot keep the history log" +
+                        kUntilFixed);
+    return found;
+}
+
 std::string RuleFilePath()
 {
-    return RuleFolder() + FileName(ProgramRuleFilePath());
+    const std::string folder = RuleFolder();
+    if (folder.empty()) throw win::EQuellorError(UnusableDataFolders().front());
+    return folder + FileName(ProgramRuleFilePath());
 }
 
 std::string StoredLogFilePath()
 {
-    return LogFolder() + FileName(ProgramStoredLogFilePath());
+    return In(LogFolder(), FileName(ProgramStoredLogFilePath()));
 }
 
 std::string LogFilePath()
 {
-    return LogFolder() + "QUELLOR.log";
+    return In(LogFolder(), "QUELLOR.log");
 }
 
 std::string ProgramRuleFilePath()
 {
-    return ChangeFileExt(ProgramPath(), ".rul");
+    return Beside(".rul");
 }
 
 std::string ProgramStoredLogFilePath()
 {
-    return ChangeFileExt(ProgramPath(), ".log");
+    return Beside(".log");
 }
 
 std::string ProgramLogFilePath()
 {
-    return ProgramFolder() + "QUELLOR.log";
+    return In(ProgramFolder(), "QUELLOR.log");
 }
 
 std::string HelperLibraryPath()
 {
-    return ChangeFileExt(ProgramPath(), ".dll");
+    return Beside(".dll");
 }
 
 std::string HelpFilePath()
 {
-    return ProgramFolder() + ui::Application().HelpFile;
+    return In(ProgramFolder(), ui::Application().HelpFile);
 }
 
 std::string HelpShortcutTarget()
 {
-    return ChangeFileExt(ProgramPath(), ".chm");
+    return Beside(".chm");
 }
 
 std::string ChangeFileExt(const std::string& path, const std::string& extension)

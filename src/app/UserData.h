@@ -5,9 +5,11 @@
 
 namespace app {
 
-// At a normal start: the data folders exist afterwards. On a user's first start, when the
-// program folder holds a rule file or log and the user has none, it is copied over; the
-// program folder's copy is left as it is.
+// At a normal start: the data folders that can be used exist afterwards. A rule file or
+// log in the program folder is copied into the user's folder, never over a file the user
+// has, and the program folder's copy left as it is. Each start tries again until every
+// copy for a folder succeeded once; after that no start copies anything, so a log the user
+// cleared stays cleared.
 void PrepareUserData();
 
 // At uninstallation: the current user's rule file and logs, then their folders where empty.

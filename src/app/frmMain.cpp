@@ -205,7 +205,10 @@ void TfrmMain::FormCreate(ui::TObject*)
     // process with no tray icon, which nobody could reach or end.
     app::PrepareUserData();
     try {
-        StoreFilePaths(app::StoredLogFilePath(), app::RuleFilePath());
+        // A folder that cannot be used is stored as no path: the browser helper then keeps
+        // nothing rather than write somewhere else.
+        StoreFilePaths(app::StoredLogFilePath(),
+                       app::RuleFolder().empty() ? std::string() : app::RuleFilePath());
     } catch (...) {
         ui::Application().HandleCurrentException();
     }
@@ -216,6 +219,13 @@ void TfrmMain::FormCreate(ui::TObject*)
     TrayIconAdd();
     RegisterKillMessage();
     KazaaWnd = nullptr;
+    // Told once, when the paths are stored and the kills are counted: neither waits for
+    // the user to read it.
+    std::string unusable;
+    for (const std::string& folder : app::UnusableDataFolders())
+        unusable += (unusable.empty() ? "" : "\n\n") + folder;
+    if (!unusable.empty())
+        ui::Application().ShowMessageBox(unusable, ui::Application().Title, MB_OK | MB_ICONERROR);
 }
 
 void TfrmMain::ReadVersion()

@@ -341,6 +341,7 @@ void TfrmMain::btnClearLogFileClick(ui::TObject*)
     // A file already gone is what was asked for; any other failure leaves the entries in
     // the file, so the list keeps them too and the user is told why.
     const std::string path = app::LogFilePath();
+    if (path.empty()) throw win::EQuellorError(app::UnusableDataFolders().back());
     if (!DeleteFileA(path.c_str())) {
         DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND)

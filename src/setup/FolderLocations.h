@@ -4,7 +4,8 @@
 
 namespace setup {
 
-// Each path ends in a backslash, or is empty when the folder was not found.
+// Each path ends in a backslash, or is empty when the folder was not found or has no name
+// in the ANSI code page, neither its own nor a short one.
 struct TFolderLocations {
     std::string WindowsDrive;
     std::string WindowsDir;
@@ -25,6 +26,11 @@ struct TFolderLocations {
 
 // The path of a shell special folder (a CSIDL value) with a trailing backslash, or "".
 std::string GetSpecialFolder(int csidl);
+
+// Names a special folder for a message that says it cannot be used: its path as Windows
+// gives it (the folder "C:\Users\?ukasz\...\", a character the code page lacks as '?'), or
+// what it is for ("the Startup folder of all users") when Windows gives no path.
+std::string SpecialFolderForMessage(int csidl);
 
 // Looks every folder up afresh.
 TFolderLocations ReadFolderLocations();

@@ -2,20 +2,25 @@
 
 namespace win {
 
-std::string ModulePath(HMODULE module)
+AnsiPath ModuleAnsiPath(HMODULE module)
 {
     // A path that does not fit is cut to the buffer without a sign beyond its length.
-    std::string path(MAX_PATH + 1, '\0');
+    std::wstring path(MAX_PATH + 1, L'\0');
     for (;;) {
-        DWORD length = GetModuleFileNameA(module, path.data(), static_cast<DWORD>(path.size()));
+        DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
         if (length == 0) return {};
         if (length < path.size()) {
             path.resize(length);
-            return path;
+            return ToAnsiPath(path);
         }
-        if (path.size() > 32768 * 3) return {}; // longer than any path the system has
+        if (path.size() > 32768) return {}; // longer than any path the system has
         path.resize(path.size() * 2);
     }
+}
+
+std::string ModulePath(HMODULE module)
+{
+    return ModuleAnsiPath(module).usable;
 }
 
 HMODULE LoadSystemLibrary(const std::string& name)

@@ -4,10 +4,15 @@
 
 #include <string>
 
+#include "win/AnsiPath.h"
+
 namespace win {
 
-// The full path of a loaded module (nullptr: the program itself), however long; empty
-// when the system cannot give it.
+// The full path of a loaded module (nullptr: the program itself), however long, read in
+// Unicode: usable is empty when the system cannot give it or it has no ANSI form.
+AnsiPath ModuleAnsiPath(HMODULE module);
+
+// ModuleAnsiPath's usable form; when empty, GetLastError() says why.
 std::string ModulePath(HMODULE module);
 
 // Loads a library of the system by its full path in the system folder, never by bare

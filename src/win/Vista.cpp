@@ -2,8 +2,7 @@
 
 #include <objbase.h>
 
-#include <vector>
-
+#include "win/Error.h"
 #include "win/Handles.h"
 #include "win/Modules.h"
 
@@ -14,25 +13,6 @@ const GUID kFolderLocalAppData = {
 const GUID kFolderLocalAppDataLow = {
     0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
 
-namespace {
-
-// Only a path that names the same folder in the ANSI code page: a best-fit look-alike could
-// name another one.
-bool ToAnsi(const wchar_t* wide, std::string& ansi)
-{
-    BOOL lossy = FALSE;
-    int size =
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, nullptr, 0, nullptr, &lossy);
-    if (size <= 0 || lossy) return false;
-    ansi.assign(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, ansi.data(), size, nullptr,
-                        nullptr);
-    ansi.resize(static_cast<size_t>(size) - 1);
-    return true;
-}
-
-} // namespace
-
 bool IsVistaOrLater()
 {
     OSVERSIONINFOA info{};
@@ -41,28 +21,31 @@ bool IsVistaOrLater()
            info.dwMajorVersion >= 6;
 }
 
-std::string KnownFolderPath(const GUID& folder)
+AnsiPath KnownFolderPath(const GUID& folder)
 {
     using GetFn = HRESULT(WINAPI*)(const GUID&, DWORD, HANDLE, wchar_t**);
     // shell32 may not be loaded in the browser helper's host: keep it loaded while asking.
     Module shell(LoadSystemLibrary("shell32.dll"));
     auto get = ProcAddress<GetFn>(shell.get(), "SHGetKnownFolderPath");
     if (!get) return {};
-    const DWORD kCreate = 0x00008000; // KF_FLAG_CREATE
-    wchar_t* wide = nullptr;
-    if (FAILED(get(folder, kCreate, nullptr, &wide)) || !wide) return {};
-    std::string path;
-    bool ok = ToAnsi(wide, path);
-    if (!ok) {
-        // The short name has no character outside the code page, where the volume keeps one.
-        std::vector<wchar_t> shortName(32768);
-        DWORD length = GetShortPathNameW(wide, shortName.data(), 32768);
-        ok = length > 0 && length < 32768 && ToAnsi(shortName.data(), path);
-    }
-    CoTaskMemFree(wide);
-    if (!ok || path.empty()) return {};
-    if (path.back() != '\\') path += '\\';
-    return path;
+    HRESULT result = S_OK;
+    auto ask = [&](DWORD flags) {
+        wchar_t* wide = nullptr;
+        result = get(folder, flags, nullptr, &wide);
+        std::wstring path = SUCCEEDED(result) && wide ? wide : L"";
+        CoTaskMemFree(wide);
+        return path;
+    };
+    const DWORD kCreate = 0x00008000, kDontVerify = 0x00004000; // KF_FLAG_...
+    std::wstring path = ask(kCreate);
+    if (!path.empty()) return ToAnsiFolder(path);
+    const HRESULT failure = FAILED(result) ? result : E_FAIL;
+    // Asked again, without making it, only to tell the user which folder it is.
+    AnsiPath unusable = ToAnsiFolder(ask(kDontVerify));
+    unusable.usable.clear();
+    unusable.problem = "Windows cannot find or make it: " + SystemErrorText(failure);
+    if (unusable.problem.back() != '.') unusable.problem += '.';
+    return unusable;
 }
 
 MessageFilterApi SystemMessageFilterApi()

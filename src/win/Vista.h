@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "win/AnsiPath.h"
+
 namespace win {
 
 // By the version Windows reports, never by trying a write.
@@ -14,9 +16,9 @@ bool IsVistaOrLater();
 extern const GUID kFolderLocalAppData;
 extern const GUID kFolderLocalAppDataLow;
 
-// A known folder's path with a trailing backslash, created when missing; empty before Vista,
-// on failure, or when the path has characters the ANSI code page lacks and no short name.
-std::string KnownFolderPath(const GUID& folder);
+// A known folder with a trailing backslash, created when missing. Before Vista nothing; when
+// Windows cannot find or make it, no usable form but the path it names, if any, and why.
+AnsiPath KnownFolderPath(const GUID& folder);
 
 // The window-message filter: which call lets a message from processes of lower integrity
 // through, found in user32 at run time.

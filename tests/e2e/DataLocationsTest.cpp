@@ -128,3 +128,64 @@ TEST_F(DataLocations, OnWindowsXPEverythingStaysBesideTheProgram)
     EXPECT_FALSE(FileExists(folder_ + "QUELLOR.log"));
     EXPECT_FALSE(testsupport::FolderExists(Tandrel(e2e::UserRuleFolder())));
 }
+
+TEST_F(DataLocations, AProfileFolderNamedOutsideTheCodePageIsTakenByItsShortNameOrNamedToTheUser)
+{
+    const std::wstring profile = testsupport::Wide(testsupport::FreshFolder("profile"));
+    wchar_t missing = L'Q'; // a drive that does not exist
+    while (missing < L'Y' && (GetLogicalDrives() & (1u << (missing - L'A'))))
+        ++missing;
+    const struct {
+        const wchar_t* value; // in User Shell Folders
+        std::wstring root;
+        const char* stored; // the value that names the file
+        std::string file, bytes;
+        std::string shown; // for a root that cannot be used: as the box names it
+    } cases[] = {
+        {L"Local AppData", profile + L"\u0141ukasz\\Local", "RuleFile", "QUELLOR.rul", kRules, ""},
+        {L"{A520A1A4-1780-4FF6-BD18-167343C5AF16}",
+         profile + L"\u0416\u0443\u0440\u043D\u0430\u043B\\LocalLow", "LogFile", "QUELLOR.log",
+         kLog, ""},
+        {L"Local AppData", std::wstring(1, missing) + L":\\\u0141ukasz\\Local", "RuleFile",
+         "QUELLOR.rul", kRules, std::string(1, static_cast<char>(missing)) + ":\\?ukasz\\Local\\"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.root.size());
+        testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kKey);
+        e2e::ClearUserData();
+        folder_ = e2e::FreshProgramFolder("locations");
+        testsupport::WriteFileBytes(folder_ + "QUELLOR.rul", kRules);
+        testsupport::WriteFileBytes(folder_ + "QUELLOR.log", kLog);
+        CreateDirectoryW(c.root.substr(0, c.root.find_last_of(L'\\')).c_str(), nullptr);
+        CreateDirectoryW(c.root.c_str(), nullptr);
+        testsupport::MovedUserFolder moved(c.value, c.root);
+        quellor_ = Process::Start(folder_ + "QUELLOR.EXE", "", folder_);
+        robot::Robot robot(quellor_.Pid(), {"OK"});
+        HWND main = robot::FindTopWindow(quellor_.Pid(), "TfrmMain", "Quellor", 10000);
+        ASSERT_NE(main, nullptr);
+        if (c.shown.empty()) {
+            ASSERT_TRUE(e2e::WaitFor([&] { return !StoredPath(c.stored).empty(); }, 10000));
+            wchar_t data[MAX_PATH] = {};
+            GetShortPathNameW((c.root + L"\\Tandrel\\Quellor\\").c_str(), data, MAX_PATH);
+            EXPECT_EQ(lstrcmpiW(testsupport::Wide(StoredPath(c.stored)).c_str(),
+                                (data + testsupport::Wide(c.file)).c_str()),
+                      0)
+                << StoredPath(c.stored);
+            EXPECT_EQ(ReadFileBytes(StoredPath(c.stored)), c.bytes);
+            EXPECT_TRUE(robot.Seen().empty()) << robot.Seen()[0].text;
+        } else {
+            ASSERT_TRUE(robot.WaitForCount(1, 10000));
+            const robot::DialogSeen box = robot.Seen()[0];
+            EXPECT_EQ(box.caption, "Quellor");
+            EXPECT_EQ(box.icon, "stop");
+            EXPECT_NE(box.text.find("\"" + c.shown + "\" cannot be used."), std::string::npos)
+                << box.text;
+            EXPECT_NE(box.text.find("your rules"), std::string::npos) << box.text;
+            EXPECT_EQ(StoredPath(c.stored), "");
+        }
+        End(main);
+        EXPECT_EQ(testsupport::FolderEntries(folder_),
+                  (std::vector<std::string>{"QUELLOR.EXE", "QUELLOR.log", "QUELLOR.rul"}))
+            << "nothing new beside the program";
+    }
+}

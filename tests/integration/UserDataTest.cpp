@@ -3,9 +3,14 @@
 // first start that brings the program folder's files along, and their removal.
 #include <gtest/gtest.h>
 
-#include "MainFormFixture.h"
+#include <shlobj.h>
+
+#include "RulesFixture.h"
 #include "SettingsKey.h"
 #include "app/UserData.h"
+#include "setup/FolderLocations.h"
+#include "win/AnsiPath.h"
+#include "win/Handles.h"
 
 using settingskey::Raw;
 using settingskey::Sz;
@@ -15,22 +20,86 @@ using testsupport::WriteFileBytes;
 
 namespace {
 
+// The process's current folder, given back however the test ends.
+class CurrentFolder {
+  public:
+    explicit CurrentFolder(const std::string& folder)
+    {
+        GetCurrentDirectoryA(sizeof before_, before_);
+        SetCurrentDirectoryA(folder.c_str());
+    }
+    ~CurrentFolder() { SetCurrentDirectoryA(before_); }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+  private:
+    char before_[MAX_PATH] = {};
+};
+
 } // namespace
 
-class UserDataTest : public MainFormTest {
+// Setup's special folders and the user's data folders go through the same conversion.
+TEST(AnsiPathTest, AFolderIsTakenExactlyOrByItsShortNameButNeverByALookAlike)
+{
+    const std::string base = testsupport::FreshFolder("names");
+    // The folder a best-fit conversion of "Łukasz" names exists: taking it would show.
+    CreateDirectoryA((base + "Lukasz").c_str(), nullptr);
+    struct Case {
+        std::wstring name;
+        bool exists;
+        std::string shown;
+        bool exact; // taken as it is, not by its short name
+    } cases[] = {
+        {L"Zo\u00EB K\u00F6nig", true, "Zo\xEB K\xF6nig", true},
+        {L"\u0141ukasz", true, "?ukasz", false},
+        {L"\u0416\u0443\u0440\u043D\u0430\u043B", true, "??????", false},
+        {L"\u0141ukasz \u0416", false, "?ukasz ?", false}, // no short name: none
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(base + c.shown);
+        const std::wstring path = testsupport::Wide(base) + c.name;
+        if (c.exists) {
+            ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
+            CloseHandle(CreateFileW((path + L"\\probe").c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_NEW, 0, nullptr));
+        }
+        const win::AnsiPath got = win::ToAnsiFolder(path);
+        if (!c.exists) EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+        EXPECT_EQ(got.shown, base + c.shown + "\\");
+        EXPECT_EQ(got.usable.empty(), !c.exists) << got.problem;
+        EXPECT_EQ(got.problem.empty(), c.exists);
+        if (c.exact) EXPECT_EQ(got.usable, base + c.shown + "\\");
+        if (c.exists) EXPECT_TRUE(FileExists(got.usable + "probe")) << got.usable;
+
+        testsupport::MovedUserFolder programs(L"Programs", path);
+        EXPECT_EQ(setup::GetSpecialFolder(CSIDL_PROGRAMS), got.usable);
+        if (!c.exists)
+            EXPECT_EQ(setup::SpecialFolderForMessage(CSIDL_PROGRAMS),
+                      "the folder \"" + got.shown + "\"");
+    }
+}
+
+class UserDataTest : public RulesTest {
   protected:
     // A start of the program as `exe` in a new folder holding `besideProgram`, with the
     // user's folders as `folders` (none: the test folder's stand-ins).
+    // `held`, a file of the program folder, is held open without sharing meanwhile.
     void Start(const std::string& exe,
                const std::vector<std::pair<std::string, std::string>>& files,
-               const app::UserFolders* folders = nullptr)
+               const app::UserFolders* folders = nullptr, const std::string& held = "")
     {
         form.reset();
+        boxes.clear();
         folder = testsupport::FreshFolder("user data");
         app::SetProgramPathForTests(folder + exe);
         if (folders) app::SetUserFoldersForTests(*folders);
         for (const auto& [path, bytes] : files)
             WriteFileBytes(folder + path, bytes);
+        win::File hold;
+        if (!held.empty())
+            hold.reset(CreateFileA((folder + held).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                   0, nullptr));
+        EXPECT_EQ(!held.empty(), static_cast<bool>(hold)) << held;
         form = std::make_unique<TfrmMain>();
     }
     void Restart()
@@ -56,6 +125,9 @@ TEST_F(UserDataTest, EachWindowsKeepsTheFilesWhereItsWritersCanWriteThem)
         std::optional<app::UserFolders> folders; // nothing: Vista and later, as Wine reports
         std::string ruleFile, logFile;           // stored, below the program folder
         std::vector<std::pair<std::string, std::string>> expected; // files after the start
+        // The program folder's file held open without sharing at the first start: then
+        // what comes of it is seen at the next, after the user saved `usersOwn` rules.
+        std::string held = {}, usersOwn = {};
     };
     const app::UserFolders xp{};
     const Case cases[] = {
@@ -71,6 +143,28 @@ TEST_F(UserDataTest, EachWindowsKeepsTheFilesWhereItsWritersCanWriteThem)
          local + "Pops.rul",
          low + "Pops.log",
          {{local + "Pops.rul", rules}, {low + "Pops.log", log}, {low + "QUELLOR.log", pageLog}}},
+        {"the rule file's copy fails once: the next start makes it",
+         "QUELLOR.EXE",
+         std::nullopt,
+         local + "QUELLOR.rul",
+         low + "QUELLOR.log",
+         {{local + "QUELLOR.rul", rules}, {low + "QUELLOR.log", log}},
+         "QUELLOR.rul"},
+        {"the page's log fails once, the other log came along: the next start copies the one",
+         "Pops.exe",
+         std::nullopt,
+         local + "Pops.rul",
+         low + "Pops.log",
+         {{local + "Pops.rul", rules}, {low + "Pops.log", log}, {low + "QUELLOR.log", pageLog}},
+         "QUELLOR.log"},
+        {"the rule file's copy fails, the user saves rules: the next start keeps theirs",
+         "QUELLOR.EXE",
+         std::nullopt,
+         local + "QUELLOR.rul",
+         low + "QUELLOR.log",
+         {{local + "QUELLOR.rul", "mine"}, {low + "QUELLOR.log", log}},
+         "QUELLOR.rul",
+         "mine"},
         {"Windows XP: beside the program, as ever",
          "QUELLOR.EXE",
          xp,
@@ -84,15 +178,25 @@ TEST_F(UserDataTest, EachWindowsKeepsTheFilesWhereItsWritersCanWriteThem)
         std::vector<std::pair<std::string, std::string>> beside = {{stem + ".rul", rules},
                                                                    {stem + ".log", log}};
         if (stem != "QUELLOR") beside.push_back({"QUELLOR.log", pageLog});
-        Start(c.exe, beside, c.folders ? &*c.folders : nullptr);
+        Start(c.exe, beside, c.folders ? &*c.folders : nullptr, c.held);
         EXPECT_EQ(Stored("RuleFile"), folder + c.ruleFile);
         EXPECT_EQ(Stored("LogFile"), folder + c.logFile);
+        if (!c.held.empty()) {
+            const bool rule = c.held == beside[0].first;
+            EXPECT_FALSE(FileExists(folder + (rule ? local : low) + c.held)) << "held at first";
+            if (!c.usersOwn.empty()) WriteFileBytes(folder + local + c.held, c.usersOwn);
+            Restart();
+        }
+        auto bytesOf = [&](const std::string& path) {
+            return FileExists(folder + path) ? ReadFileBytes(folder + path) : "(none)";
+        };
         for (const auto& [path, bytes] : c.expected)
-            EXPECT_EQ(ReadFileBytes(folder + path), bytes) << path;
+            EXPECT_EQ(bytesOf(path), bytes) << path;
         for (const auto& [path, bytes] : beside)
-            EXPECT_EQ(ReadFileBytes(folder + path), bytes) << "the program folder's " << path;
+            EXPECT_EQ(bytesOf(path), bytes) << "the program folder's " << path;
         EXPECT_EQ(testsupport::FolderExists(folder + "AppData"), !c.folders)
             << "no user folder on XP";
+        EXPECT_TRUE(boxes.empty()) << boxes[0].text;
     }
 }
 
@@ -121,15 +225,56 @@ TEST_F(UserDataTest, OnlyTheFirstStartBringsFilesAlongAndNeverOverTheUsersOwn)
     EXPECT_FALSE(FileExists(LogFolder() + "QUELLOR.log")) << "not the first start any more";
 }
 
-TEST_F(UserDataTest, ARootTheSystemCannotGiveLeavesThatFileBesideTheProgram)
+TEST_F(UserDataTest, ARootThatCannotBeUsedIsNamedOnceAndNothingOfItsGoesElsewhere)
 {
-    app::UserFolders noLow;
-    noLow.perUser = true;
-    noLow.localAppData = testsupport::FreshFolder("profile") + "Local\\";
-    Start("QUELLOR.EXE", {{"QUELLOR.log", "log"}}, &noLow);
-    EXPECT_EQ(Stored("RuleFile"), noLow.localAppData + "Tandrel\\Quellor\\QUELLOR.rul");
-    EXPECT_EQ(Stored("LogFile"), folder + "QUELLOR.log");
-    EXPECT_EQ(ReadFileBytes(folder + "QUELLOR.log"), "log");
+    const std::string localProblem =
+        "The folder \"C:\\Users\\?ukasz\\AppData\\Local\\\" cannot be used.";
+    const std::string lowProblem = "Windows gives no path for your LocalLow folder.";
+    const std::string noRules =
+        localProblem + " Quellor cannot keep your rules until this is fixed.";
+    const std::string noLog =
+        lowProblem + " Quellor cannot keep the history log until this is fixed.";
+    for (const auto& [rulesUsable, logUsable] :
+         {std::pair{false, true}, {true, false}, {false, false}}) {
+        SCOPED_TRACE(std::to_string(rulesUsable) + std::to_string(logUsable));
+        const std::string profile = testsupport::FreshFolder("profile");
+        app::UserFolders folders{true, rulesUsable ? profile + "Local\\" : "",
+                                 logUsable ? profile + "LocalLow\\" : "",
+                                 rulesUsable ? "" : localProblem, logUsable ? "" : lowProblem};
+        // Whatever went to a relative path would land here.
+        const std::string current = testsupport::FreshFolder("current");
+        CurrentFolder here(current);
+        Start("QUELLOR.EXE", {{"QUELLOR.log", "log"}}, &folders);
+        ASSERT_EQ(boxes.size(), 1u) << "told once, at the start";
+        EXPECT_EQ(boxes[0].caption, ui::Application().Title);
+        EXPECT_EQ(boxes[0].flags & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
+        EXPECT_EQ(boxes[0].text.find(noRules) != std::string::npos, !rulesUsable) << boxes[0].text;
+        EXPECT_EQ(boxes[0].text.find(noLog) != std::string::npos, !logUsable) << boxes[0].text;
+        EXPECT_EQ(Stored("RuleFile").empty(), !rulesUsable);
+        EXPECT_EQ(Stored("LogFile").empty(), !logUsable);
+
+        // The user applies a new rule, looks at the History Log and clears it.
+        boxes.clear();
+        answer = IDYES;
+        ClickTab(form->tabRules);
+        form->lvwRules.AddItem({"http://ads.example/", kKindText[4]}, 4);
+        form->RulesChanged = true;
+        Press(form->btnApply);
+        Pump(300);
+        ClickTab(form->tabHistory);
+        Press(form->btnClearLogFile);
+        Pump(300);
+        size_t ruleBoxes = 0, logBoxes = 0;
+        for (const RecordedBox& box : boxes) {
+            ruleBoxes += box.text == noRules;
+            logBoxes += box.text == noLog;
+        }
+        EXPECT_EQ(ruleBoxes, rulesUsable ? 0u : 2u) << "on the Rules page and at Apply";
+        EXPECT_EQ(logBoxes, logUsable ? 0u : 1u) << "at Clear Log File";
+        EXPECT_EQ(form->RulesChanged, !rulesUsable) << "the rule not saved stays to apply";
+        EXPECT_EQ(testsupport::FolderEntries(current), std::vector<std::string>{});
+        EXPECT_EQ(testsupport::FolderEntries(folder), std::vector<std::string>{"QUELLOR.log"});
+    }
 }
 
 TEST_F(UserDataTest, UninstallRemovesTheUsersFilesAndTheirEmptyFolders)
@@ -137,10 +282,13 @@ TEST_F(UserDataTest, UninstallRemovesTheUsersFilesAndTheirEmptyFolders)
     struct Case {
         const char* what;
         bool foreignFile; // a file of the user's own in the log folder
+        std::string held; // the program folder's file whose copy is still to be made
     };
-    for (const Case& c : {Case{"only ours", false}, Case{"one of the user's own", true}}) {
+    for (const Case& c : {Case{"only ours", false, ""}, Case{"one of the user's own", true, ""},
+                          Case{"a copy still to be made", false, "Pops.rul"}}) {
         SCOPED_TRACE(c.what);
-        Start("Pops.exe", {{"Pops.rul", "rules"}, {"QUELLOR.log", "page"}, {"Pops.log", "log"}});
+        Start("Pops.exe", {{"Pops.rul", "rules"}, {"QUELLOR.log", "page"}, {"Pops.log", "log"}},
+              nullptr, c.held);
         if (c.foreignFile) WriteFileBytes(LogFolder() + "notes.txt", "mine");
         form.reset();
         app::RemoveUserData();

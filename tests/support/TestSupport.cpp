@@ -7,6 +7,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
 
@@ -63,6 +64,30 @@ bool FolderExists(const std::string& path)
 {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (strcmp(data.cFileName, ".") != 0 && strcmp(data.cFileName, "..") != 0)
+            names.push_back(data.cFileName);
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::wstring Wide(const std::string& ansi)
+{
+    std::wstring wide(ansi.size(), L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, ansi.data(),
+                                                        static_cast<int>(ansi.size()), wide.data(),
+                                                        static_cast<int>(wide.size()))));
+    return wide;
 }
 
 std::string ReadFileBytes(const std::string& path)
@@ -127,6 +152,42 @@ std::string ClipboardText()
 void DeleteKeyTree(HKEY root, const std::string& path)
 {
     SHDeleteKeyA(root, path.c_str());
+}
+
+namespace {
+
+const wchar_t kUserShellFolders[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+bool SetUserShellFolder(const wchar_t* name, const std::wstring* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kUserShellFolders, 0, KEY_SET_VALUE, &key) !=
+        ERROR_SUCCESS)
+        return false;
+    LONG result = path ? RegSetValueExW(key, name, 0, REG_EXPAND_SZ,
+                                        reinterpret_cast<const BYTE*>(path->c_str()),
+                                        static_cast<DWORD>((path->size() + 1) * sizeof(wchar_t)))
+                       : RegDeleteValueW(key, name);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+} // namespace
+
+MovedUserFolder::MovedUserFolder(const wchar_t* name, const std::wstring& path) : name_(name)
+{
+    wchar_t value[MAX_PATH] = {};
+    DWORD size = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, kUserShellFolders, name, RRF_RT_ANY | RRF_NOEXPAND, nullptr,
+                     value, &size) == ERROR_SUCCESS)
+        saved_ = value;
+    if (!SetUserShellFolder(name, &path)) throw std::runtime_error("cannot move a shell folder");
+}
+
+MovedUserFolder::~MovedUserFolder()
+{
+    SetUserShellFolder(name_, saved_ ? &*saved_ : nullptr);
 }
 
 std::vector<DWORD> ScreenPixels(const RECT& area)

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,11 @@ std::string HostPath(const std::string& unixPath);
 std::string FreshFolder(const std::string& hint);
 void CopyFileOrFail(const std::string& from, const std::string& to);
 bool FileExists(const std::string& path);
+// A path in the ANSI code page as Unicode, for the W calls.
+std::wstring Wide(const std::string& ansi);
 bool FolderExists(const std::string& path);
+// The names of what a folder holds, files and folders, sorted.
+std::vector<std::string> FolderEntries(const std::string& folder);
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 
@@ -32,6 +37,20 @@ std::string ClipboardText();
 
 // Deletes a registry key and everything below it.
 void DeleteKeyTree(HKEY root, const std::string& path);
+
+// One of the user's shell folders moved through User Shell Folders, where Windows (and
+// Wine) look first, and put back however the test ends.
+class MovedUserFolder {
+  public:
+    MovedUserFolder(const wchar_t* name, const std::wstring& path);
+    ~MovedUserFolder();
+    MovedUserFolder(const MovedUserFolder&) = delete;
+    MovedUserFolder& operator=(const MovedUserFolder&) = delete;
+
+  private:
+    const wchar_t* name_;
+    std::optional<std::wstring> saved_;
+};
 
 // A report list's column header text and width, read from the window itself.
 struct ListColumn {
