@@ -1,6 +1,11 @@
 // Installation and uninstallation from the command line.
 #include <windows.h>
 
+#include <shlobj.h>
+
+#include <cctype>
+#include <utility>
+
 #include "app/CommandLine.h"
 #include "app/Paths.h"
 #include "app/UserData.h"
@@ -241,8 +246,17 @@ bool TfrmMain::InstallForMachine(bool machineWide)
         if (machineWide) {
             // Once for every user, in the machine's folders; the shortcuts an older version
             // gave the installing account alone would start Quellor a second time.
+            const ShortcutFolders machine = MachineShortcutFolders();
+            for (const auto& [path, csidl] : {std::pair{machine.startup, CSIDL_COMMON_STARTUP},
+                                              std::pair{machine.programs, CSIDL_COMMON_PROGRAMS}})
+                if (path.empty()) {
+                    std::string folder = setup::SpecialFolderForMessage(csidl);
+                    folder[0] = static_cast<char>(toupper(static_cast<unsigned char>(folder[0])));
+                    throw win::EQuellorError(folder +
+                                             " cannot be used, so no shortcut could be made");
+                }
             DeleteShortcuts(UserShortcutFolders());
-            CreateShortcuts(MachineShortcutFolders());
+            CreateShortcuts(machine);
         } else {
             CreateShortcuts(UserShortcutFolders());
         }
