@@ -81,16 +81,7 @@ bool MainWindowOn(HDESK desktop)
 // The Quellor the installer left running in the tray, ended as the session's end would.
 void EndRunningQuellor()
 {
-    HWND main = robot::FindTopWindow(0, "TfrmMain", "Quellor", 0);
-    if (!main) return;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(main, &pid);
-    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
-    DWORD_PTR answer = 0;
-    SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
-    if (process && WaitForSingleObject(process, 10000) != WAIT_OBJECT_0)
-        TerminateProcess(process, 1);
-    if (process) CloseHandle(process);
+    if (HWND main = robot::FindTopWindow(0, "TfrmMain", "Quellor", 0)) EndTrayProgram(main);
 }
 
 class InstallerE2e : public ::testing::Test {
