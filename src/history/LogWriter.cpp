@@ -117,15 +117,61 @@ uint64_t RecordsKeptOnTrim(int32_t maxLogSizeKb, uint64_t records)
     return std::min(records, target > 0 ? target - 1 : 0);
 }
 
+namespace {
+
+// The records kept and the new one, written to a file of their own that then takes the log's
+// place in one step: a writer stopped at any instant leaves the old log or the new one, never
+// a log half moved, and a reader sees one or the other. False, with the log as it was, when
+// the log cannot be replaced now (a reader has it open): the caller appends instead.
+bool ReplaceTrimmed(win::File& log, const std::string& path, uint64_t first, uint64_t keep,
+                    const std::array<unsigned char, kLogEntrySize>& record)
+{
+    const std::string trimmed = path + ".trim";
+    {
+        // A file a writer stopped earlier left is written over.
+        win::File out(CreateFileA(trimmed.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!out) return false;
+        // In pieces: a full log of 10,000 KB needs no 9 MB buffer inside a browser whose
+        // address space may be short of one.
+        std::vector<unsigned char> piece(static_cast<size_t>(kRecordsPerMove * kLogEntrySize));
+        bool written = true;
+        for (uint64_t moved = 0; written && moved < keep; moved += kRecordsPerMove) {
+            size_t bytes =
+                static_cast<size_t>(std::min(kRecordsPerMove, keep - moved) * kLogEntrySize);
+            written = ReadAt(log.get(), (first + moved) * kLogEntrySize, piece.data(), bytes) &&
+                      WriteAt(out.get(), moved * kLogEntrySize, piece.data(), bytes);
+        }
+        if (!written || !WriteAt(out.get(), keep * kLogEntrySize, record.data(), record.size())) {
+            out.reset();
+            DeleteFileA(trimmed.c_str());
+            return false;
+        }
+    }
+    // Windows replaces no file that is open, ours included: the writers' lock keeps the other
+    // writers out meanwhile.
+    log.reset();
+    if (MoveFileExA(trimmed.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    DeleteFileA(trimmed.c_str());
+    return false;
+}
+
+win::File OpenLog(const std::string& path, bool create)
+{
+    return win::File(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 create ? OPEN_ALWAYS : OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+} // namespace
+
 bool AppendLogRecord(const std::string& path, int32_t maxLogSizeKb, const TLogEntry& entry)
 {
     uint64_t room =
         maxLogSizeKb > 0 ? static_cast<uint64_t>(maxLogSizeKb) * 1024 / kLogEntrySize : 0;
     if (!IsLogName(path)) return false;
-    win::File file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               room > 0 ? OPEN_ALWAYS : OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    win::File file = OpenLog(path, room > 0);
     if (!file) return room == 0 && GetLastError() == ERROR_FILE_NOT_FOUND;
     if (!IsPlainFile(file.get())) return false;
     LARGE_INTEGER size{};
@@ -133,23 +179,17 @@ bool AppendLogRecord(const std::string& path, int32_t maxLogSizeKb, const TLogEn
     uint64_t records = static_cast<uint64_t>(size.QuadPart) / kLogEntrySize;
     if (room == 0) return CutAt(file.get(), 0);
 
-    uint64_t end = records * kLogEntrySize; // a torn record after it is overwritten
-    if (records + 1 > room) {
-        uint64_t keep = RecordsKeptOnTrim(maxLogSizeKb, records);
-        // Forward, piece by piece: each piece is read before anything after it is written.
-        std::vector<unsigned char> piece(static_cast<size_t>(kRecordsPerMove * kLogEntrySize));
-        for (uint64_t moved = 0; moved < keep; moved += kRecordsPerMove) {
-            size_t bytes =
-                static_cast<size_t>(std::min(kRecordsPerMove, keep - moved) * kLogEntrySize);
-            if (!ReadAt(file.get(), (records - keep + moved) * kLogEntrySize, piece.data(),
-                        bytes) ||
-                !WriteAt(file.get(), moved * kLogEntrySize, piece.data(), bytes))
-                return false;
-        }
-        end = keep * kLogEntrySize;
-    }
     std::array<unsigned char, kLogEntrySize> record;
     EncodeLogEntry(entry, record);
+    if (records + 1 > room) {
+        uint64_t keep = RecordsKeptOnTrim(maxLogSizeKb, records);
+        if (ReplaceTrimmed(file, path, records - keep, keep, record)) return true;
+        // Trimmed at a later kill; this one is not lost for it.
+        if (!file) file = OpenLog(path, false);
+        if (!file || !IsPlainFile(file.get())) return false;
+    }
+    // A torn record after the last whole one is overwritten.
+    uint64_t end = records * kLogEntrySize;
     return WriteAt(file.get(), end, record.data(), record.size()) &&
            CutAt(file.get(), end + kLogEntrySize);
 }
