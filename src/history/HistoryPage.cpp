@@ -157,12 +157,11 @@ void TfrmMain::LoadHistory()
         TfrmMain& form;
         ~ShowListAgain()
         {
-            form.lvwLog.EndUpdate();
             form.lvwLog.SetVisible(true);
             form.lblLoadingHistory.SetVisible(false);
         }
     } showListAgain{*this};
-    lvwLog.BeginUpdate();
+    ui::TListUpdate update(lvwLog);
 
     ShowKillCounters();
     // The loading label and the new counts go on the screen before the file is read.
@@ -212,9 +211,8 @@ void TfrmMain::RefreshHistory()
     const uint64_t listed = static_cast<uint64_t>(rows);
     if (rows == 0 || (log.RecordCount() >= listed && log.ReadNext(first) &&
                       SameEntry(first, logFirst_) && log.Seek(listed))) {
-        lvwLog.BeginUpdate();
+        ui::TListUpdate update(lvwLog);
         ReadLogRows(log, rows == 0);
-        lvwLog.EndUpdate();
     } else {
         ReloadLogRows(log);
     }
@@ -229,10 +227,12 @@ void TfrmMain::ReloadLogRows(TQuellorLogFile& log)
     for (size_t row = 0; row < keys.size(); ++row)
         keys[row] = lvwLog.ItemData(static_cast<int>(row));
 
-    lvwLog.BeginUpdate();
-    lvwLog.Clear();
-    if (log.Seek(0)) ReadLogRows(log, true);
-    lvwLog.EndUpdate();
+    {
+        // An error half-way leaves the rows read so far; the next refresh reads on from there.
+        ui::TListUpdate update(lvwLog);
+        lvwLog.Clear();
+        if (log.Seek(0)) ReadLogRows(log, true);
+    }
 
     // Each row's state goes where its record is now, or nowhere if it was dropped.
     const int dropped = DroppedRecords(keys, lvwLog);

@@ -243,3 +243,32 @@ TEST_F(HistoryFollowTest, AKillThatCannotReadTheLogOrACounterSaysNothingAndTheNe
         EXPECT_EQ(form->lblKillsTotal.Text(), "6  Kills Total") << c;
     }
 }
+
+// Running out of memory at any point of a refresh, once: one box at most, and the next kill
+// shows the log's rows again, neither lost nor twice.
+TEST_F(HistoryFollowTest, AnErrorAnywhereInARefreshLeavesTheNextKillTheRightRows)
+{
+    for (int dropped : {0, 1}) { // records appended, or the log trimmed and read again
+        bool failed = true;
+        for (long succeeding = 0; failed; ++succeeding) {
+            SCOPED_TRACE(std::to_string(dropped) + " dropped, allocation " +
+                         std::to_string(succeeding) + " fails");
+            form->Hide();
+            Enter(Records(0, 3));
+            testsupport::WriteFileBytes(LogPath(), Records(dropped, 5));
+            boxes.clear();
+            {
+                testsupport::FailingAllocations failing(succeeding);
+                Kill();
+                failed = failing.Failed();
+            }
+            EXPECT_LE(boxes.size(), 1u);
+            testsupport::WriteFileBytes(LogPath(), Records(dropped, 6));
+            Kill();
+            ASSERT_EQ(Urls(), UrlsOf(dropped, 6));
+            EXPECT_LE(boxes.size(), 1u) << "not a box for every kill";
+            Kill();
+            EXPECT_EQ(form->lvwLog.Count(), 6 - dropped);
+        }
+    }
+}

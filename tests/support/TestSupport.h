@@ -68,4 +68,18 @@ struct LogRecord {
 std::vector<LogRecord> LogRecords(const std::string& bytes);
 std::vector<LogRecord> ReadLog(const std::string& path);
 
+// While one lives, allocations on this thread throw std::bad_alloc: every one, or, given a
+// count, only the one after that many succeeded (to fail each point of a piece of work in
+// turn). The test programs that link this allocate through it.
+class FailingAllocations {
+  public:
+    FailingAllocations();
+    explicit FailingAllocations(long succeeding);
+    ~FailingAllocations();
+    FailingAllocations(const FailingAllocations&) = delete;
+    FailingAllocations& operator=(const FailingAllocations&) = delete;
+    // Whether an allocation has failed since this was made.
+    bool Failed() const;
+};
+
 } // namespace testsupport
