@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -65,13 +66,49 @@ bool SameRule(const std::string& url, int kind, const std::string& otherUrl, int
     return a.scheme == b.scheme && a.rest == b.rest && a.openEnded == b.openEnded;
 }
 
-// The text on the clipboard in the ANSI code page; the system offers it as Unicode too.
+// A movable block holding these bytes, for the clipboard; freed unless the clipboard took it.
+struct ClipboardBlock {
+    HGLOBAL handle = nullptr;
+    ClipboardBlock(const void* data, size_t size) : handle(GlobalAlloc(GMEM_MOVEABLE, size))
+    {
+        void* bytes = handle ? GlobalLock(handle) : nullptr;
+        if (!bytes) {
+            if (handle) GlobalFree(handle);
+            handle = nullptr;
+            return;
+        }
+        std::memcpy(bytes, data, size);
+        GlobalUnlock(handle);
+    }
+    ~ClipboardBlock()
+    {
+        if (handle) GlobalFree(handle);
+    }
+    ClipboardBlock(const ClipboardBlock&) = delete;
+    ClipboardBlock& operator=(const ClipboardBlock&) = delete;
+};
+
+// The text on the clipboard in the ANSI code page, and as Unicode converted with that same
+// code page: left to the system, the Unicode text would follow the keyboard layout's code
+// page instead. Everything is made before the clipboard is emptied, so that a failure
+// leaves the user's clipboard as it was.
 void CopyToClipboard(HWND owner, const std::string& text)
 {
     auto failed = [](DWORD error) {
         return win::EQuellorError("The address could not be put on the clipboard: " +
                                   win::SystemErrorText(HRESULT_FROM_WIN32(error)));
     };
+    const int ansiLength = static_cast<int>(text.size()) + 1; // with the terminating null
+    int wideLength = MultiByteToWideChar(CP_ACP, 0, text.c_str(), ansiLength, nullptr, 0);
+    if (wideLength <= 0) throw failed(GetLastError());
+    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, text.c_str(), ansiLength, wide.data(), wideLength) !=
+        wideLength)
+        throw failed(GetLastError());
+    ClipboardBlock ansiBlock(text.c_str(), text.size() + 1),
+        wideBlock(wide.c_str(), wide.size() * sizeof(wchar_t));
+    if (!ansiBlock.handle || !wideBlock.handle) throw failed(GetLastError());
+
     // Another program may hold the clipboard for a moment.
     bool opened = false;
     for (int attempt = 0; attempt < 10 && !(opened = OpenClipboard(owner)); ++attempt)
@@ -80,23 +117,12 @@ void CopyToClipboard(HWND owner, const std::string& text)
     struct Close {
         ~Close() { CloseClipboard(); }
     } close;
-
-    struct Memory {
-        HGLOBAL handle;
-        ~Memory()
-        {
-            if (handle) GlobalFree(handle);
-        }
-    } memory{GlobalAlloc(GMEM_MOVEABLE, text.size() + 1)};
-    if (!memory.handle) throw failed(GetLastError());
-    void* bytes = GlobalLock(memory.handle);
-    if (!bytes) throw failed(GetLastError());
-    std::memcpy(bytes, text.c_str(), text.size() + 1);
-    GlobalUnlock(memory.handle);
-
-    if (!EmptyClipboard() || !SetClipboardData(CF_TEXT, memory.handle))
-        throw failed(GetLastError());
-    memory.handle = nullptr; // the clipboard's now
+    if (!EmptyClipboard()) throw failed(GetLastError());
+    // Each block is the clipboard's once it took it.
+    if (!SetClipboardData(CF_TEXT, ansiBlock.handle)) throw failed(GetLastError());
+    ansiBlock.handle = nullptr;
+    if (!SetClipboardData(CF_UNICODETEXT, wideBlock.handle)) throw failed(GetLastError());
+    wideBlock.handle = nullptr;
 }
 
 } // namespace

@@ -167,6 +167,18 @@ std::string ClipboardText()
     return text;
 }
 
+std::wstring ClipboardUnicodeText()
+{
+    std::wstring text;
+    if (!OpenClipboard(nullptr)) return text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const wchar_t* chars = static_cast<const wchar_t*>(GlobalLock(data))) text = chars;
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
 void DeleteKeyTree(HKEY root, const std::string& path)
 {
     SHDeleteKeyA(root, path.c_str());

@@ -29,6 +29,8 @@ void PumpFor(DWORD ms);
 
 // The clipboard's text (CF_TEXT), whichever process put it there; empty when there is none.
 std::string ClipboardText();
+// Its Unicode text (CF_UNICODETEXT, which the system makes from the other if need be).
+std::wstring ClipboardUnicodeText();
 
 // Deletes a registry key and everything below it.
 void DeleteKeyTree(HKEY root, const std::string& path);
