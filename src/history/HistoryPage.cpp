@@ -311,6 +311,8 @@ void TfrmMain::mnuOpenPopupWindowClick(ui::TObject*)
 
 void TfrmMain::mnuCopyAddressClick(ui::TObject*)
 {
+    // Greyed then: an entry without an address leaves the user's clipboard alone.
+    if (menuUrl_.empty()) return;
     CopyToClipboard(Handle(), menuUrl_);
 }
 
