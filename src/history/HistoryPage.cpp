@@ -16,6 +16,7 @@
 #include "rules/RuleFile.h"
 #include "rules/RuleMatch.h"
 #include "settings/KillLabels.h"
+#include "settings/LogSizeText.h"
 #include "settings/QuellorSettings.h"
 #include "win/Error.h"
 #include "win/Files.h"
@@ -23,6 +24,18 @@
 namespace {
 
 constexpr COLORREF kRed = RGB(255, 0, 0);
+
+// The most the page reads: the newest records of the largest log the helpers keep. The
+// log's folder is open to any process of the user, and a log of a gigabyte read whole
+// would exhaust the program.
+constexpr uint64_t kMaxRecordsRead =
+    static_cast<uint64_t>(settings::kMaxLogSize) * 1024 / history::kLogEntrySize;
+
+// The first record the list shows of a log of that many records.
+uint64_t FirstRecordRead(uint64_t records)
+{
+    return records > kMaxRecordsRead ? records - kMaxRecordsRead : 0;
+}
 
 // Kept with each row: the same record gives the same key, so that the rows of a log trimmed
 // meanwhile are found again in the new list.
@@ -169,6 +182,10 @@ void TfrmMain::CreateHistoryPage()
     // A setting shown here; the settings page code makes it and gives it its behaviour.
     CreateLogSizeBox(grpKillList);
 
+    lblOlderNotRead.Create(grpKillList, "Older entries not read", 244, 224);
+    lblOlderNotRead.SetFontColor(kRed);
+    lblOlderNotRead.SetVisible(false);
+
     btnClearLogFile.Create(grpKillList, "Clear Log File", 384, 220, 105, 21);
     btnClearLogFile.OnClick = [this](ui::TObject* s) { btnClearLogFileClick(s); };
 }
@@ -195,7 +212,14 @@ void TfrmMain::LoadHistory()
 
     lvwLog.Clear();
     TQuellorLogFile log(app::LogFilePath());
-    ReadLogRows(log, true);
+    ReadNewestLogRows(log);
+}
+
+void TfrmMain::ReadNewestLogRows(TQuellorLogFile& log)
+{
+    firstRecordShown_ = FirstRecordRead(log.RecordCount());
+    lblOlderNotRead.SetVisible(firstRecordShown_ > 0);
+    if (log.Seek(firstRecordShown_)) ReadLogRows(log, true);
 }
 
 void TfrmMain::ShowKillCounters()
@@ -231,14 +255,17 @@ void TfrmMain::RefreshHistory()
     // A user looking at the last row keeps seeing the newest ones.
     const bool atEnd = rows == 0 || lvwLog.TopIndex() + lvwLog.RowsPerPage() >= rows;
 
-    // The log only grows between trims: while its first record is the one read before,
-    // what is new is what lies after the records already in the list, one row a record.
+    // The log only grows between trims: while the first record listed is still where it
+    // was read, what is new is what lies after the records already in the list, one row a
+    // record, as long as the list stays within what the page reads at most.
     history::TLogEntry first;
-    const uint64_t listed = static_cast<uint64_t>(rows);
-    if (rows == 0 || (log.RecordCount() >= listed && log.ReadNext(first) &&
-                      SameEntry(first, logFirst_) && log.Seek(listed))) {
+    const uint64_t listed = static_cast<uint64_t>(rows), records = log.RecordCount();
+    if (rows > 0 && records >= firstRecordShown_ + listed &&
+        FirstRecordRead(records) <= firstRecordShown_ && log.Seek(firstRecordShown_) &&
+        log.ReadNext(first) && SameEntry(first, logFirst_) &&
+        log.Seek(firstRecordShown_ + listed)) {
         ui::TListUpdate update(lvwLog);
-        ReadLogRows(log, rows == 0);
+        ReadLogRows(log, false);
     } else {
         ReloadLogRows(log);
     }
@@ -257,7 +284,7 @@ void TfrmMain::ReloadLogRows(TQuellorLogFile& log)
         // An error half-way leaves the rows read so far; the next refresh reads on from there.
         ui::TListUpdate update(lvwLog);
         lvwLog.Clear();
-        if (log.Seek(0)) ReadLogRows(log, true);
+        ReadNewestLogRows(log);
     }
 
     // Each row's state goes where its record is now, or nowhere if it was dropped.
@@ -376,4 +403,6 @@ void TfrmMain::btnClearLogFileClick(ui::TObject*)
                                      "\" could not be deleted: " + win::SystemErrorText(error));
     }
     lvwLog.Clear();
+    firstRecordShown_ = 0;
+    lblOlderNotRead.SetVisible(false);
 }
