@@ -28,7 +28,7 @@ inline constexpr size_t kTrayTipChars = 63;
 inline constexpr DWORD kLastKillCountWaitMs = 2000;
 
 class TfrmMain : public ui::TForm {
-public:
+  public:
     // Creates the hidden window and all its controls, then runs FormCreate.
     TfrmMain();
     ~TfrmMain() override;
@@ -168,7 +168,7 @@ public:
     ui::TGroupBox grpKillList;
     ui::TLabel lblKillsToday, lblKillsTotal;
     ui::TListView lvwLog;
-    ui::TLabel lblLoadingHistory;
+    ui::TLabel lblLoadingHistory, lblOlderNotRead;
     ui::TButton btnClearLogFile;
     ui::TPopupMenu mnuLogPopup;
     ui::TMenuItem mnuOpenPopupWindow, mnuCopyAddress, N3, mnuAllowWhileVisiting, mnuAllowStartsWith;
@@ -200,10 +200,10 @@ public:
     // At each start: an older version's shortcuts of this user go once the machine's exist.
     void RemoveOldUserShortcuts();
 
-protected:
+  protected:
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
-private:
+  private:
     void CreateShell();
     void CreateAboutPage();
     void ReadVersion();
@@ -220,13 +220,18 @@ private:
     // place in view kept on its record where the record is still there.
     void ShowKillCounters();
     void ReadLogRows(TQuellorLogFile& log, bool fromStart);
+    // From the first record the page reads (the newest ones of a log too large to read
+    // whole, which the page then says) to the end.
+    void ReadNewestLogRows(TQuellorLogFile& log);
     void ReloadLogRows(TQuellorLogFile& log);
     // Adds a rule of that kind unless one with the same kind and address is there: in the
     // rule file at once, and on the Rules Engine page.
     void AddRuleFromHistory(int kind, const std::string& url);
 
-    // The first record of the log the list holds (a row for each record, in order).
+    // The first record of the log the list holds (a row for each record, in order), and
+    // its number in the log.
     history::TLogEntry logFirst_;
+    uint64_t firstRecordShown_ = 0;
     // The entry the history menu was opened on, as the list shows it.
     std::string menuUrl_, menuSource_;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "rules/RuleFile.h"
 #include "rules/RuleMatch.h"
 #include "settings/KillLabels.h"
+#include "settings/LogSizeText.h"
 #include "settings/QuellorSettings.h"
 #include "win/Error.h"
 #include "win/Files.h"
@@ -22,6 +24,18 @@
 namespace {
 
 constexpr COLORREF kRed = RGB(255, 0, 0);
+
+// The most the page reads: the newest records of the largest log the helpers keep. The
+// log's folder is open to any process of the user, and a log of a gigabyte read whole
+// would exhaust the program.
+constexpr uint64_t kMaxRecordsRead =
+    static_cast<uint64_t>(settings::kMaxLogSize) * 1024 / history::kLogEntrySize;
+
+// The first record the list shows of a log of that many records.
+uint64_t FirstRecordRead(uint64_t records)
+{
+    return records > kMaxRecordsRead ? records - kMaxRecordsRead : 0;
+}
 
 // Kept with each row: the same record gives the same key, so that the rows of a log trimmed
 // meanwhile are found again in the new list.
@@ -65,13 +79,49 @@ bool SameRule(const std::string& url, int kind, const std::string& otherUrl, int
     return a.scheme == b.scheme && a.rest == b.rest && a.openEnded == b.openEnded;
 }
 
-// The text on the clipboard in the ANSI code page; the system offers it as Unicode too.
+// A movable block holding these bytes, for the clipboard; freed unless the clipboard took it.
+struct ClipboardBlock {
+    HGLOBAL handle = nullptr;
+    ClipboardBlock(const void* data, size_t size) : handle(GlobalAlloc(GMEM_MOVEABLE, size))
+    {
+        void* bytes = handle ? GlobalLock(handle) : nullptr;
+        if (!bytes) {
+            if (handle) GlobalFree(handle);
+            handle = nullptr;
+            return;
+        }
+        std::memcpy(bytes, data, size);
+        GlobalUnlock(handle);
+    }
+    ~ClipboardBlock()
+    {
+        if (handle) GlobalFree(handle);
+    }
+    ClipboardBlock(const ClipboardBlock&) = delete;
+    ClipboardBlock& operator=(const ClipboardBlock&) = delete;
+};
+
+// The text on the clipboard in the ANSI code page, and as Unicode converted with that same
+// code page: left to the system, the Unicode text would follow the keyboard layout's code
+// page instead. Everything is made before the clipboard is emptied, so that a failure
+// leaves the user's clipboard as it was.
 void CopyToClipboard(HWND owner, const std::string& text)
 {
     auto failed = [](DWORD error) {
         return win::EQuellorError("The address could not be put on the clipboard: " +
                                   win::SystemErrorText(HRESULT_FROM_WIN32(error)));
     };
+    const int ansiLength = static_cast<int>(text.size()) + 1; // with the terminating null
+    int wideLength = MultiByteToWideChar(CP_ACP, 0, text.c_str(), ansiLength, nullptr, 0);
+    if (wideLength <= 0) throw failed(GetLastError());
+    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, text.c_str(), ansiLength, wide.data(), wideLength) !=
+        wideLength)
+        throw failed(GetLastError());
+    ClipboardBlock ansiBlock(text.c_str(), text.size() + 1),
+        wideBlock(wide.c_str(), wide.size() * sizeof(wchar_t));
+    if (!ansiBlock.handle || !wideBlock.handle) throw failed(GetLastError());
+
     // Another program may hold the clipboard for a moment.
     bool opened = false;
     for (int attempt = 0; attempt < 10 && !(opened = OpenClipboard(owner)); ++attempt)
@@ -80,23 +130,12 @@ void CopyToClipboard(HWND owner, const std::string& text)
     struct Close {
         ~Close() { CloseClipboard(); }
     } close;
-
-    struct Memory {
-        HGLOBAL handle;
-        ~Memory()
-        {
-            if (handle) GlobalFree(handle);
-        }
-    } memory{GlobalAlloc(GMEM_MOVEABLE, text.size() + 1)};
-    if (!memory.handle) throw failed(GetLastError());
-    void* bytes = GlobalLock(memory.handle);
-    if (!bytes) throw failed(GetLastError());
-    std::memcpy(bytes, text.c_str(), text.size() + 1);
-    GlobalUnlock(memory.handle);
-
-    if (!EmptyClipboard() || !SetClipboardData(CF_TEXT, memory.handle))
-        throw failed(GetLastError());
-    memory.handle = nullptr; // the clipboard's now
+    if (!EmptyClipboard()) throw failed(GetLastError());
+    // Each block is the clipboard's once it took it.
+    if (!SetClipboardData(CF_TEXT, ansiBlock.handle)) throw failed(GetLastError());
+    ansiBlock.handle = nullptr;
+    if (!SetClipboardData(CF_UNICODETEXT, wideBlock.handle)) throw failed(GetLastError());
+    wideBlock.handle = nullptr;
 }
 
 } // namespace
@@ -143,6 +182,10 @@ void TfrmMain::CreateHistoryPage()
     // A setting shown here; the settings page code makes it and gives it its behaviour.
     CreateLogSizeBox(grpKillList);
 
+    lblOlderNotRead.Create(grpKillList, "Older entries not read", 244, 224);
+    lblOlderNotRead.SetFontColor(kRed);
+    lblOlderNotRead.SetVisible(false);
+
     btnClearLogFile.Create(grpKillList, "Clear Log File", 384, 220, 105, 21);
     btnClearLogFile.OnClick = [this](ui::TObject* s) { btnClearLogFileClick(s); };
 }
@@ -157,12 +200,11 @@ void TfrmMain::LoadHistory()
         TfrmMain& form;
         ~ShowListAgain()
         {
-            form.lvwLog.EndUpdate();
             form.lvwLog.SetVisible(true);
             form.lblLoadingHistory.SetVisible(false);
         }
     } showListAgain{*this};
-    lvwLog.BeginUpdate();
+    ui::TListUpdate update(lvwLog);
 
     ShowKillCounters();
     // The loading label and the new counts go on the screen before the file is read.
@@ -170,7 +212,14 @@ void TfrmMain::LoadHistory()
 
     lvwLog.Clear();
     TQuellorLogFile log(app::LogFilePath());
-    ReadLogRows(log, true);
+    ReadNewestLogRows(log);
+}
+
+void TfrmMain::ReadNewestLogRows(TQuellorLogFile& log)
+{
+    firstRecordShown_ = FirstRecordRead(log.RecordCount());
+    lblOlderNotRead.SetVisible(firstRecordShown_ > 0);
+    if (log.Seek(firstRecordShown_)) ReadLogRows(log, true);
 }
 
 void TfrmMain::ShowKillCounters()
@@ -206,15 +255,17 @@ void TfrmMain::RefreshHistory()
     // A user looking at the last row keeps seeing the newest ones.
     const bool atEnd = rows == 0 || lvwLog.TopIndex() + lvwLog.RowsPerPage() >= rows;
 
-    // The log only grows between trims: while its first record is the one read before,
-    // what is new is what lies after the records already in the list, one row a record.
+    // The log only grows between trims: while the first record listed is still where it
+    // was read, what is new is what lies after the records already in the list, one row a
+    // record, as long as the list stays within what the page reads at most.
     history::TLogEntry first;
-    const uint64_t listed = static_cast<uint64_t>(rows);
-    if (rows == 0 || (log.RecordCount() >= listed && log.ReadNext(first) &&
-                      SameEntry(first, logFirst_) && log.Seek(listed))) {
-        lvwLog.BeginUpdate();
-        ReadLogRows(log, rows == 0);
-        lvwLog.EndUpdate();
+    const uint64_t listed = static_cast<uint64_t>(rows), records = log.RecordCount();
+    if (rows > 0 && records >= firstRecordShown_ + listed &&
+        FirstRecordRead(records) <= firstRecordShown_ && log.Seek(firstRecordShown_) &&
+        log.ReadNext(first) && SameEntry(first, logFirst_) &&
+        log.Seek(firstRecordShown_ + listed)) {
+        ui::TListUpdate update(lvwLog);
+        ReadLogRows(log, false);
     } else {
         ReloadLogRows(log);
     }
@@ -229,10 +280,12 @@ void TfrmMain::ReloadLogRows(TQuellorLogFile& log)
     for (size_t row = 0; row < keys.size(); ++row)
         keys[row] = lvwLog.ItemData(static_cast<int>(row));
 
-    lvwLog.BeginUpdate();
-    lvwLog.Clear();
-    if (log.Seek(0)) ReadLogRows(log, true);
-    lvwLog.EndUpdate();
+    {
+        // An error half-way leaves the rows read so far; the next refresh reads on from there.
+        ui::TListUpdate update(lvwLog);
+        lvwLog.Clear();
+        ReadNewestLogRows(log);
+    }
 
     // Each row's state goes where its record is now, or nowhere if it was dropped.
     const int dropped = DroppedRecords(keys, lvwLog);
@@ -285,6 +338,8 @@ void TfrmMain::mnuOpenPopupWindowClick(ui::TObject*)
 
 void TfrmMain::mnuCopyAddressClick(ui::TObject*)
 {
+    // Greyed then: an entry without an address leaves the user's clipboard alone.
+    if (menuUrl_.empty()) return;
     CopyToClipboard(Handle(), menuUrl_);
 }
 
@@ -349,4 +404,6 @@ void TfrmMain::btnClearLogFileClick(ui::TObject*)
                                      "\" could not be deleted: " + win::SystemErrorText(error));
     }
     lvwLog.Clear();
+    firstRecordShown_ = 0;
+    lblOlderNotRead.SetVisible(false);
 }

@@ -65,4 +65,17 @@ class TListView : public TControl {
     int updating_ = 0;
 };
 
+// An update of the list that ends when this goes out of scope, however the scope is left:
+// an update left open keeps a virtual list's count where it was for good.
+class TListUpdate {
+  public:
+    explicit TListUpdate(TListView& list) : list_(list) { list_.BeginUpdate(); }
+    ~TListUpdate() { list_.EndUpdate(); }
+    TListUpdate(const TListUpdate&) = delete;
+    TListUpdate& operator=(const TListUpdate&) = delete;
+
+  private:
+    TListView& list_;
+};
+
 } // namespace ui

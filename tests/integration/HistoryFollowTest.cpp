@@ -243,3 +243,71 @@ TEST_F(HistoryFollowTest, AKillThatCannotReadTheLogOrACounterSaysNothingAndTheNe
         EXPECT_EQ(form->lblKillsTotal.Text(), "6  Kills Total") << c;
     }
 }
+
+// Running out of memory at any point of a refresh, once: one box at most, and the next kill
+// shows the log's rows again, neither lost nor twice.
+TEST_F(HistoryFollowTest, AnErrorAnywhereInARefreshLeavesTheNextKillTheRightRows)
+{
+    for (int dropped : {0, 1}) { // records appended, or the log trimmed and read again
+        bool failed = true;
+        for (long succeeding = 0; failed; ++succeeding) {
+            SCOPED_TRACE(std::to_string(dropped) + " dropped, allocation " +
+                         std::to_string(succeeding) + " fails");
+            form->Hide();
+            Enter(Records(0, 3));
+            testsupport::WriteFileBytes(LogPath(), Records(dropped, 5));
+            boxes.clear();
+            {
+                testsupport::FailingAllocations failing(succeeding);
+                Kill();
+                failed = failing.Failed();
+            }
+            EXPECT_LE(boxes.size(), 1u);
+            testsupport::WriteFileBytes(LogPath(), Records(dropped, 6));
+            Kill();
+            ASSERT_EQ(Urls(), UrlsOf(dropped, 6));
+            EXPECT_LE(boxes.size(), 1u) << "not a box for every kill";
+            Kill();
+            EXPECT_EQ(form->lvwLog.Count(), 6 - dropped);
+        }
+    }
+}
+
+// A log larger than the helpers ever keep (its folder is open to any process of the user):
+// the page reads only its newest 10,000 KB of records, says so, and follows on from there.
+TEST_F(HistoryFollowTest, OfAHugeLogOnlyTheNewestRecordsAreReadAndThePageSaysSo)
+{
+    const int most = 10000 * 1024 / 520; // whole records in 10,000 KB
+    auto saysOlderNotRead = [&] {
+        HWND label =
+            FindWindowExA(form->grpKillList.Handle(), nullptr, nullptr, "Older entries not read");
+        return label && IsWindowVisible(label);
+    };
+    const struct {
+        int records, appended; // in the log when the page is entered, and then before a kill
+        int first;             // the first record listed after the kill
+    } cases[] = {
+        {most, 0, 0},
+        {most - 1, 2, 1},
+        {most + 3, 0, 3},
+        {most + 3, 2, 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.records) + " records, " + std::to_string(c.appended) +
+                     " appended");
+        form->Hide();
+        Enter(Records(0, c.records));
+        const int first = std::max(c.records - most, 0);
+        ASSERT_EQ(form->lvwLog.Count(), c.records - first);
+        EXPECT_EQ(form->lvwLog.ItemText(0, 1), Url(first));
+        EXPECT_EQ(saysOlderNotRead(), first > 0);
+
+        testsupport::WriteFileBytes(LogPath(), Records(0, c.records + c.appended));
+        Kill();
+        const int last = c.records + c.appended - 1;
+        ASSERT_EQ(form->lvwLog.Count(), last + 1 - c.first);
+        EXPECT_EQ(form->lvwLog.ItemText(0, 1), Url(c.first));
+        EXPECT_EQ(form->lvwLog.ItemText(last - c.first, 1), Url(last));
+        EXPECT_EQ(saysOlderNotRead(), c.first > 0);
+    }
+}

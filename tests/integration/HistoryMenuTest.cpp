@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cctype>
 #include <thread>
 
 #include "HistoryTestSupport.h"
@@ -96,7 +97,7 @@ const struct Entry {
     {"http://ads.example.com/pop.html", "http://www.news.example/world/today.html", "OCVS"},
     {"", "http://www.news.example/", "V"}, // a browser that gives no address
     {"about:blank", "about:blank", "C"},
-    {"file://server/share/ad.html", "https://user:pw@Bank.Example:8443/statement", "CV"},
+    {"file://server/share/caf\xe9.html", "https://user:pw@Bank.Example:8443/statement", "CV"},
     {"http://pop.example/a b\"c", "javascript:open()", "OCS"},
     {"http://pop?.example/x", "http://news.?.example/", "C"}, // hosts not in the code page
     {"javascript://x.example/%0Aopen()", "ftp://files.example/pub/", "CV"},
@@ -134,13 +135,21 @@ class HistoryMenuTest : public RulesTest {
         SendMessageA(List(), WM_KEYUP, VK_APPS, static_cast<LPARAM>(0xC15D0001));
     }
 
-    // Chooses from the menu of an entry by the item's underlined letter.
+    // Chooses from the menu of an entry by the item's underlined letter. A greyed item is
+    // then chosen all the same, as a menu shown before the item was greyed would choose it:
+    // its handler must not act on the entry either.
     void Pick(int row, char key)
     {
         form->lvwLog.Select(row);
         MenuRobot robot(std::string(1, key));
         AppsKey();
         ASSERT_TRUE(robot.seen);
+        for (ui::TMenuItem* item : form->mnuLogPopup.Items) {
+            size_t amp = item->Caption.find('&');
+            if (amp != std::string::npos && !item->Enabled &&
+                std::tolower(static_cast<unsigned char>(item->Caption[amp + 1])) == key)
+                item->Click();
+        }
     }
 
     // The rules page's list as a user sees it on entering the page.
@@ -212,7 +221,7 @@ TEST_F(HistoryMenuTest, TheMenuOpensOnTheEntryFromEveryWayInWithTheItemsThatAppl
                                10000);
         EXPECT_TRUE(robot.seen);
         EXPECT_EQ(form->lvwLog.SelectedIndex(), 3);
-        EXPECT_EQ(testsupport::ClipboardText(), "file://server/share/ad.html");
+        EXPECT_EQ(testsupport::ClipboardText(), "file://server/share/caf\xe9.html");
     }
 
     // No entry, no menu: a right click below the last entry, even with one selected, and
@@ -239,20 +248,28 @@ TEST_F(HistoryMenuTest, OpenAndCopyTakeThePopupsAddressAndOpenOnlyWebAddresses)
     const struct {
         int row;
         char key;
-        const char* opened;    // null: nothing opened
-        const char* clipboard; // null: unchanged
+        const char* opened;               // null: nothing opened
+        const char* clipboard;            // null: unchanged
+        const wchar_t* unicode = nullptr; // the clipboard's Unicode text, when changed
     } cases[] = {
         {0, 'o', "http://ads.example.com/pop.html", nullptr},
         {4, 'o', "http://pop.example/a%20b%22c", nullptr},
         {3, 'o', nullptr, nullptr},
         {1, 'o', nullptr, nullptr},
-        {4, 'c', nullptr, "http://pop.example/a b\"c"},
-        {0, 'c', nullptr, "http://ads.example.com/pop.html"},
+        {4, 'c', nullptr, "http://pop.example/a b\"c", L"http://pop.example/a b\"c"},
+        {0, 'c', nullptr, "http://ads.example.com/pop.html", L"http://ads.example.com/pop.html"},
+        {3, 'c', nullptr, "file://server/share/caf\xe9.html",
+         L"file://server/share/caf\u00e9.html"},
         {1, 'c', nullptr, nullptr},
     };
+    // A keyboard layout of another code page (Cyrillic), from which the system would
+    // otherwise make the Unicode text.
+    HKL layout = GetKeyboardLayout(0);
+    ASSERT_TRUE(LoadKeyboardLayoutA("00000419", KLF_ACTIVATE));
     for (const auto& c : cases) {
         opened.clear();
         std::string before = testsupport::ClipboardText();
+        std::wstring unicodeBefore = testsupport::ClipboardUnicodeText();
         Pick(c.row, c.key);
         if (c.opened) {
             ASSERT_EQ(opened.size(), 1u) << c.row;
@@ -263,8 +280,25 @@ TEST_F(HistoryMenuTest, OpenAndCopyTakeThePopupsAddressAndOpenOnlyWebAddresses)
         }
         EXPECT_EQ(testsupport::ClipboardText(), c.clipboard ? c.clipboard : before)
             << c.row << c.key;
+        EXPECT_EQ(testsupport::ClipboardUnicodeText(), c.unicode ? c.unicode : unicodeBefore)
+            << c.row << c.key;
     }
+    ActivateKeyboardLayout(layout, 0);
     EXPECT_TRUE(boxes.empty());
+
+    // Without memory for the texts: an error box, and the clipboard as it was.
+    Pick(0, '\x1b');
+    const std::string kept = testsupport::ClipboardText();
+    ASSERT_NE(kept, form->lvwLog.ItemText(0, 1));
+    bool failed = false;
+    {
+        testsupport::FailingAllocations failing(0);
+        form->mnuCopyAddress.Click();
+        failed = failing.Failed();
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(testsupport::ClipboardText(), kept);
+    EXPECT_EQ(boxes.size(), 1u);
 }
 
 TEST_F(HistoryMenuTest, AllowAddsTheSitesRuleOnceSavedAtOnceAndShownOnTheRulesPage)

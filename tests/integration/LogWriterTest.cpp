@@ -16,32 +16,6 @@
 #include "settings/LocalTime.h"
 #include "settings/QuellorSettings.h"
 
-// Allocations that fail on demand, on the asking thread only: the helper's code must cope
-// with a browser whose memory runs out, never end it with std::terminate.
-namespace {
-thread_local bool t_allocationsFail = false;
-
-struct FailingAllocations {
-    FailingAllocations() { t_allocationsFail = true; }
-    ~FailingAllocations() { t_allocationsFail = false; }
-};
-} // namespace
-
-void* operator new(std::size_t size)
-{
-    if (t_allocationsFail) throw std::bad_alloc();
-    if (void* block = std::malloc(size ? size : 1)) return block;
-    throw std::bad_alloc();
-}
-void operator delete(void* block) noexcept
-{
-    std::free(block);
-}
-void operator delete(void* block, std::size_t) noexcept
-{
-    std::free(block);
-}
-
 namespace {
 
 DWORD StoredDword(const char* name)
@@ -317,7 +291,7 @@ TEST_F(LogWriterTest, ReadingTheKeyWithoutMemoryFailsButNeverEndsTheProcess)
     TQuellorSettings s(false);
     bool threw = false, loaded = true;
     {
-        FailingAllocations failing;
+        testsupport::FailingAllocations failing;
         try {
             TQuellorSettings::ReadChangeMarks(key);
         } catch (const std::bad_alloc&) {

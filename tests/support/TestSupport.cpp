@@ -9,9 +9,52 @@
 #include <algorithm>
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <new>
 #include <stdexcept>
 
+namespace {
+// Off (-2), every allocation (-1), or the successful ones left before the one that fails.
+thread_local long t_allocationsBeforeFailure = -2;
+thread_local bool t_allocationFailed = false;
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    if (t_allocationsBeforeFailure == -1 || t_allocationsBeforeFailure == 0) {
+        if (t_allocationsBeforeFailure == 0) t_allocationsBeforeFailure = -2;
+        t_allocationFailed = true;
+        throw std::bad_alloc();
+    }
+    if (t_allocationsBeforeFailure > 0) --t_allocationsBeforeFailure;
+    if (void* block = std::malloc(size ? size : 1)) return block;
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept
+{
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept
+{
+    std::free(block);
+}
+
 namespace testsupport {
+
+FailingAllocations::FailingAllocations() : FailingAllocations(-1) {}
+FailingAllocations::FailingAllocations(long succeeding)
+{
+    t_allocationsBeforeFailure = succeeding;
+    t_allocationFailed = false;
+}
+FailingAllocations::~FailingAllocations()
+{
+    t_allocationsBeforeFailure = -2;
+}
+bool FailingAllocations::Failed() const
+{
+    return t_allocationFailed;
+}
 
 std::string HostPath(const std::string& unixPath)
 {
@@ -143,6 +186,18 @@ std::string ClipboardText()
     if (!OpenClipboard(nullptr)) return text;
     if (HANDLE data = GetClipboardData(CF_TEXT)) {
         if (const char* bytes = static_cast<const char*>(GlobalLock(data))) text = bytes;
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
+std::wstring ClipboardUnicodeText()
+{
+    std::wstring text;
+    if (!OpenClipboard(nullptr)) return text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const wchar_t* chars = static_cast<const wchar_t*>(GlobalLock(data))) text = chars;
         GlobalUnlock(data);
     }
     CloseClipboard();

@@ -34,6 +34,8 @@ void PumpFor(DWORD ms);
 
 // The clipboard's text (CF_TEXT), whichever process put it there; empty when there is none.
 std::string ClipboardText();
+// Its Unicode text (CF_UNICODETEXT, which the system makes from the other if need be).
+std::wstring ClipboardUnicodeText();
 
 // Deletes a registry key and everything below it.
 void DeleteKeyTree(HKEY root, const std::string& path);
@@ -86,5 +88,19 @@ struct LogRecord {
 // The whole records of a log's bytes, or of a file (none when it is missing).
 std::vector<LogRecord> LogRecords(const std::string& bytes);
 std::vector<LogRecord> ReadLog(const std::string& path);
+
+// While one lives, allocations on this thread throw std::bad_alloc: every one, or, given a
+// count, only the one after that many succeeded (to fail each point of a piece of work in
+// turn). The test programs that link this allocate through it.
+class FailingAllocations {
+  public:
+    FailingAllocations();
+    explicit FailingAllocations(long succeeding);
+    ~FailingAllocations();
+    FailingAllocations(const FailingAllocations&) = delete;
+    FailingAllocations& operator=(const FailingAllocations&) = delete;
+    // Whether an allocation has failed since this was made.
+    bool Failed() const;
+};
 
 } // namespace testsupport
