@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "adblock/KazaaMatch.h"
-#include "app/frmMain.h"
+#include "win/Handles.h"
 #include "win/Modules.h"
 
 using Microsoft::WRL::ComPtr;
@@ -179,26 +179,3 @@ HRESULT ClearEmbeddedPage(HWND wnd)
 }
 
 } // namespace adblock
-
-void TfrmMain::tmrKazaaTimer(ui::TObject*)
-{
-    tmrKazaa.SetEnabled(false);
-    // However the pass ends, the timer runs again and its next period counts from here.
-    struct EnableOnExit {
-        ui::TTimer& timer;
-        ~EnableOnExit() { timer.SetEnabled(true); }
-    } enableOnExit{tmrKazaa};
-
-    // The box as it stands now, applied or not.
-    if (!chkBlockFileSharingAds.Checked()) return;
-
-    KazaaWnd = nullptr;
-    EnumWindows(adblock::FindKazaaWindowProc, reinterpret_cast<LPARAM>(&KazaaWnd));
-    if (!KazaaWnd) return;
-
-    DWORD pid = 0;
-    // Gone since it was found: nothing of it is left to clean.
-    if (!GetWindowThreadProcessId(KazaaWnd, &pid)) return;
-    EnumWindows(adblock::CloseKazaaBrowsersProc, static_cast<LPARAM>(pid));
-    EnumChildWindows(KazaaWnd, adblock::ClearKazaaAdsProc, 0);
-}

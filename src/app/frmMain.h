@@ -1,6 +1,6 @@
 #pragma once
 // The one main window. It owns every control of the four pages; the handlers of each
-// page live in that page's folder (settings/, rules/, history/, adblock/, setup/).
+// page live in app/pages/, one file a page, above the storage of its feature.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -109,7 +109,7 @@ class TfrmMain : public ui::TForm {
     void tmrSysTrayAnimateTimer(ui::TObject* sender);
     void tmrAnimateTimer(ui::TObject* sender);
 
-    // ---- settings pages (settings/) ---------------------------------------------------
+    // ---- settings pages (app/pages/SettingsPage.cpp) -----------------------------------
     ui::TGroupBox grpGeneral, grpAlerts, grpBrowserOptions;
     ui::TCheckBox chkKillPopups, chkAllowPopups, chkBlockAds, chkBlockFileSharingAds;
     ui::TLabel lblAlert;
@@ -143,7 +143,7 @@ class TfrmMain : public ui::TForm {
     void btnCancelClick(ui::TObject* sender);
     void btnApplyClick(ui::TObject* sender);
 
-    // ---- rules (rules/) ---------------------------------------------------------------
+    // ---- rules (app/pages/RulesPage.cpp) -----------------------------------------------
     ui::TGroupBox grpRules;
     ui::TListView lvwRules;
     ui::TButton btnDeleteRule, btnEditRule, btnAddRule;
@@ -164,7 +164,7 @@ class TfrmMain : public ui::TForm {
     void btnDeleteRuleClick(ui::TObject* sender);
     void lvwRulesDblClick(ui::TObject* sender);
 
-    // ---- history (history/) -----------------------------------------------------------
+    // ---- history (app/pages/HistoryPage.cpp) -------------------------------------------
     ui::TGroupBox grpKillList;
     ui::TLabel lblKillsToday, lblKillsTotal;
     ui::TListView lvwLog;
@@ -186,10 +186,10 @@ class TfrmMain : public ui::TForm {
     void mnuAllowClick(ui::TObject* sender);
     void btnClearLogFileClick(ui::TObject* sender);
 
-    // ---- file-sharing client ad blocker (adblock/) ------------------------------------
+    // ---- file-sharing client ad blocker (app/pages/KazaaTimer.cpp) ---------------------
     void tmrKazaaTimer(ui::TObject* sender);
 
-    // ---- setup (setup/) ---------------------------------------------------------------
+    // ---- setup (app/pages/Setup.cpp) ---------------------------------------------------
     // From Windows Vista on, setup is the machine's, done once elevated, and the tray
     // program does each user's part at that user's start. Before Vista, all is the user's.
     void Install();
@@ -207,7 +207,7 @@ class TfrmMain : public ui::TForm {
     void CreateShell();
     void CreateAboutPage();
     void ReadVersion();
-    // Setup's steps (setup/Setup.cpp): registration, shortcuts and the entry, with their
+    // Setup's steps (app/pages/Setup.cpp): registration, shortcuts and the entry, with their
     // failures shown; the program folder's files; the helpers' registration, the entry and
     // the deletions at restart, with what is left shown (false then); the final box.
     bool InstallForMachine(bool machineWide);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "MainFormFixture.h"
-#include "rules/frmEditRule.h"
+#include "app/pages/frmEditRule.h"
 
 struct RuleRow {
     std::string url;

@@ -1,4 +1,4 @@
-#include "rules/frmEditRule.h"
+#include "app/pages/frmEditRule.h"
 
 #include "rules/RuleRecord.h"
 

@@ -6,7 +6,7 @@
 #include "app/Paths.h"
 #include "app/frmMain.h"
 #include "rules/RuleFile.h"
-#include "rules/frmEditRule.h"
+#include "app/pages/frmEditRule.h"
 #include "win/Files.h"
 
 namespace {
