@@ -162,12 +162,6 @@ class TKillWriter {
 
 } // namespace
 
-void DestroyLibraryObjects() noexcept
-{
-    TLibraryObject<TKillWriter>::DestroyAtUnload();
-    TLibraryObject<THelperCache>::DestroyAtUnload();
-}
-
 bool QueueKill(TPendingKill kill) noexcept
 {
     try {

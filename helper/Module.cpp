@@ -2,6 +2,9 @@
 // Internet Explorer into each of its processes.
 #include "helper/Module.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include <olectl.h>
 
 #include <new>
@@ -17,6 +20,25 @@ HINSTANCE g_module = nullptr;
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 std::atomic<long> g_writers{0};
+
+namespace {
+// The library's process-wide objects, in the order they were made: a few, so no allocation.
+void (*g_destroyers[8])() noexcept = {};
+std::atomic<int> g_madeObjects{0};
+} // namespace
+
+void RegisterLibraryObject(void (*destroy)() noexcept) noexcept
+{
+    int slot = g_madeObjects++;
+    if (slot < static_cast<int>(std::size(g_destroyers))) g_destroyers[slot] = destroy;
+}
+
+void DestroyLibraryObjects() noexcept
+{
+    int made = std::min<int>(g_madeObjects.exchange(0), static_cast<int>(std::size(g_destroyers)));
+    for (int slot = made - 1; slot >= 0; --slot)
+        g_destroyers[slot]();
+}
 
 namespace {
 

@@ -19,6 +19,12 @@ extern std::atomic<long> g_writers;
 inline constexpr CLSID kHelperClsid = {
     0x2e6e1467, 0x2e6f, 0x424f, {0xb4, 0x2d, 0xcb, 0x3b, 0x69, 0x95, 0xa0, 0xa3}};
 
+// Destroys, the last made first, every process-wide object the library made; DllMain only,
+// on unload. The objects register themselves as they are made (TLibraryObject), so this
+// module owns them all without knowing them.
+void DestroyLibraryObjects() noexcept;
+void RegisterLibraryObject(void (*destroy)() noexcept) noexcept;
+
 // A process-wide object of the library (the settings cache, the writer), made on first use.
 // The runtime never destroys it at the process's end: threads the system stopped then may
 // have left its locks and waits behind, and a destructor waiting on them would hang the
@@ -42,14 +48,12 @@ template <typename T> class TLibraryObject {
     {
         T* object = ::new (static_cast<void*>(storage_)) T();
         made_ = true;
+        RegisterLibraryObject(&DestroyAtUnload);
         return object;
     }
     alignas(T) static inline unsigned char storage_[sizeof(T)];
     static inline bool made_ = false;
 };
-
-// Destroys the library's process-wide objects; DllMain only, on unload.
-void DestroyLibraryObjects() noexcept;
 
 // Counts one live object for as long as it lives.
 struct ObjectCount {
