@@ -104,7 +104,7 @@ class TKillWriter {
             // The counters changed the settings key: its view is read again here, not on
             // the browser's thread at its next event.
             THelperCache::Instance().Fresh(false);
-            if (how.notify) history::NotifyTrayProgram(how.askTrayToCount);
+            if (how.notify) history::TellTrayProgram(lock, kill.logPath, how);
         } catch (...) {
             // out of memory: this record is lost, the next ones are not
         }

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "app/Paths.h"
 #include "app/Sound.h"
 #include "app/frmMain.h"
 #include "helper_contract/HelperContract.h"
@@ -24,6 +25,9 @@ void TfrmMain::RegisterKillMessage()
     AllowMessageFromBrowsers(KillMessage);
     // Made here, before a browser makes it, with the label that lets every browser take it.
     if (!WritersMutex) WritersMutex = win::CreateSharedMutex(contract::kWriterMutex);
+    // Protected Mode kills no tray program took while none ran are counted now (or, while a
+    // helper holds the lock, by the timer).
+    WritePendingKills(0, false);
 }
 
 void TfrmMain::AllowMessageFromBrowsers(UINT msg)
@@ -62,7 +66,8 @@ void TfrmMain::CountKill()
 
 bool TfrmMain::WritePendingKills(DWORD waitMs, bool evenUnlocked)
 {
-    if (PendingKills == 0) return true;
+    const std::string log = app::StoredLogFilePath();
+    if (PendingKills == 0 && !history::HasUncountedKills(log)) return true;
     if (!WritersMutex) WritersMutex = win::CreateSharedMutex(contract::kWriterMutex);
     DWORD wait = WritersMutex ? WaitForSingleObject(WritersMutex.get(), waitMs) : WAIT_FAILED;
     // An abandoned mutex is ours all the same; no mutex at all must not stop the counting.
@@ -71,6 +76,8 @@ bool TfrmMain::WritePendingKills(DWORD waitMs, bool evenUnlocked)
         tmrKillCount.SetEnabled(true);
         return false;
     }
+    // The kept ones only under the lock: a helper may be keeping another.
+    if (held) PendingKills += static_cast<int>(history::TakeUncountedKills(log));
     // A counter that cannot be written is given up, as the helper gives it up.
     double now = NowAsOleDate();
     for (; PendingKills > 0; --PendingKills)

@@ -104,8 +104,9 @@ void RemoveUserData()
     std::vector<std::string> files;
     if (!rules.empty()) files = {RuleFilePath(), rules + kCopyPending};
     if (!log.empty())
-        files.insert(files.end(), {StoredLogFilePath(), LogFilePath(), log + kCopyPending,
-                                   StoredLogFilePath() + ".trim"});
+        files.insert(files.end(),
+                     {StoredLogFilePath(), LogFilePath(), log + kCopyPending,
+                      StoredLogFilePath() + ".trim", StoredLogFilePath() + ".uncounted"});
     for (const std::string& file : files) {
         // In the program folder only the fixed names go, as they always did.
         std::string folder = file.substr(0, file.find_last_of('\\') + 1);

@@ -9,6 +9,7 @@
 #include "app/ShellOpen.h"
 #include "app/UserData.h"
 #include "helper_contract/HelperContract.h"
+#include "helper_contract/KillPolicy.h"
 #include "setup/SetupSystem.h"
 #include "win/Modules.h"
 
@@ -276,6 +277,10 @@ LRESULT TfrmMain::WMQueryEndSession()
 
 void TfrmMain::FormDestroy(ui::TObject*)
 {
+    // Kills to count that came after the loop ended, or the helpers would keep none for later.
+    MSG msg;
+    while (KillMessage && PeekMessageA(&msg, Handle(), KillMessage, KillMessage, PM_REMOVE))
+        if (msg.wParam == contract::kCountThisKill) ++PendingKills;
     WritePendingKills(kLastKillCountWaitMs, true);
     ui::Application().OnHelp = nullptr;
     CallHtmlHelp(nullptr, nullptr, HH_CLOSE_ALL, 0, false);

@@ -231,6 +231,59 @@ int NotifyTrayProgram(bool askToCount)
     return told;
 }
 
+namespace {
+
+std::string UncountedPath(const std::string& logPath)
+{
+    return logPath + ".uncounted";
+}
+
+} // namespace
+
+bool HasUncountedKills(const std::string& logPath)
+{
+    return !logPath.empty() &&
+           GetFileAttributesA(UncountedPath(logPath).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+uint32_t TakeUncountedKills(const std::string& logPath)
+{
+    if (logPath.empty()) return 0;
+    const std::string path = UncountedPath(logPath);
+    uint32_t kept = 0;
+    {
+        win::File file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file || !ReadAt(file.get(), 0, &kept, sizeof kept)) kept = 0;
+    }
+    // Not counted again; a count the file could not give is lost with it, never doubled.
+    DeleteFileA(path.c_str());
+    return kept;
+}
+
+bool KeepUncountedKill(const std::string& logPath)
+{
+    if (logPath.empty() || !IsLogName(logPath)) return false;
+    win::File file(CreateFileA(UncountedPath(logPath).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    uint32_t kept = 0;
+    if (!file) return false;
+    if (!ReadAt(file.get(), 0, &kept, sizeof kept)) kept = 0;
+    ++kept;
+    // One write of four bytes: the count is the old one or the new one.
+    return WriteAt(file.get(), 0, &kept, sizeof kept);
+}
+
+int TellTrayProgram(HANDLE writersLock, const std::string& logPath, const TKillRecording& how)
+{
+    int told = NotifyTrayProgram(how.askTrayToCount);
+    if (how.askTrayToCount && told == 0) {
+        WriterLock lock(writersLock);
+        if (lock.Held()) KeepUncountedKill(logPath);
+    }
+    return told;
+}
+
 win::Kernel CreateWriterMutex()
 {
     return win::CreateSharedMutex(contract::kWriterMutex);
@@ -259,7 +312,7 @@ TKillReport RecordKill(HANDLE writersLock, const TLogEntry& entry, const std::st
             report.counted = how.raiseCounters && RaiseKillCounters(entry.Time);
         }
     }
-    if (how.notify) report.notified = NotifyTrayProgram(how.askTrayToCount);
+    if (how.notify) report.notified = TellTrayProgram(writersLock, logPath, how);
     return report;
 }
 

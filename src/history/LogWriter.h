@@ -20,9 +20,9 @@ uint64_t RecordsKeptOnTrim(int32_t maxLogSizeKb, uint64_t records);
 
 // Appends the record to the log at path (created when missing), dropping the oldest whole
 // records in one batch when the file would pass maxLogSizeKb kilobytes; a torn record at the
-// end is overwritten. Reading and writing stay shared; the trim moves the kept records in
-// small pieces, so a full log costs no large buffer. False when the file could not be
-// written. The caller holds the writers' lock.
+// end is overwritten. Reading and writing stay shared; a trim writes the kept records and
+// the new one to path + ".trim", in small pieces, and puts that in the log's place in one
+// step. False when the file could not be written. The caller holds the writers' lock.
 bool AppendLogRecord(const std::string& path, int32_t maxLogSizeKb, const TLogEntry& entry);
 
 // KillsToDate and KillsToday up by one, KillsToday afresh when KillDate is another day than
@@ -51,6 +51,19 @@ struct TKillRecording {
 
 // What a process of the integrity level the duties were given for does with a kill.
 TKillRecording RecordingFor(const contract::KillDuties& duties);
+
+// Kills a helper asked the tray program to count (Protected Mode) when no tray window took
+// the message (none running, or not yet): kept beside the log, where such a helper may
+// write, as path + ".uncounted", for the tray program to count when it next can. The caller
+// holds the writers' lock for both.
+bool KeepUncountedKill(const std::string& logPath);
+// How many are kept, which are then no longer kept; 0 when none or on failure.
+uint32_t TakeUncountedKills(const std::string& logPath);
+bool HasUncountedKills(const std::string& logPath);
+
+// Tells the tray program as how says; a kill it was to be asked to count and that no window
+// took is kept (under writersLock) for later. Gives the number of windows told.
+int TellTrayProgram(HANDLE writersLock, const std::string& logPath, const TKillRecording& how);
 
 struct TKillReport {
     bool lockHeld = false;

@@ -15,6 +15,7 @@
 #include "Robot.h"
 #include "SettingsKey.h"
 #include "app/Alerts.h"
+#include "app/Paths.h"
 #include "helper_contract/HelperContract.h"
 #include "history/LogWriter.h"
 #include "settings/LocalTime.h"
@@ -451,6 +452,30 @@ TEST(Integrity, TheWritersMutexAdmitsTheUsersBrowsersWhoeverMadeItAndIsNeverLowe
             }).join();
         EXPECT_TRUE(ReleaseMutex(mutex.get()));
     }
+}
+
+// A Protected Mode kill that no tray program took (none running, or not yet) is kept where
+// the helper may write, and counted once by the next tray program to start.
+TEST_F(KillCountTest, AProtectedModeKillNoTrayProgramTookIsCountedOnceAtTheNextStart)
+{
+    const std::string log = app::StoredLogFilePath();
+    form.reset();
+    win::Kernel lock = history::CreateWriterMutex();
+    for (int kill = 0; kill < 2; ++kill)
+        EXPECT_EQ(
+            history::RecordKill(lock.get(), {NowAsOleDate(), "u", "s"}, log, 1000,
+                                history::RecordingFor(contract::DutiesAt(contract::Integrity::Low)))
+                .notified,
+            0);
+    EXPECT_EQ(Counter("KillsToDate"), 0xFFFFFFFFu);
+    form = std::make_unique<TfrmMain>();
+    EXPECT_TRUE(PumpUntil([] { return Counter("KillsToDate") == 2; }, 5000));
+    // Counted once: a later start finds nothing more to count.
+    form.reset();
+    form = std::make_unique<TfrmMain>();
+    Pump(300);
+    EXPECT_EQ(Counter("KillsToDate"), 2u);
+    EXPECT_EQ(Counter("KillsToday"), 2u);
 }
 
 // A second tray program (started by hand, or left by a session): each Protected Mode kill
