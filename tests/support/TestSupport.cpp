@@ -1,15 +1,13 @@
 #include "TestSupport.h"
 
-#include <cstring>
-
 #include <commctrl.h>
 #include <sddl.h>
 #include <shlwapi.h>
 
 #include <algorithm>
-#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 

@@ -5,8 +5,8 @@
 
 #include "app/Paths.h"
 #include "app/frmMain.h"
-#include "rules/RuleFile.h"
 #include "app/pages/frmEditRule.h"
+#include "rules/RuleFile.h"
 #include "win/Files.h"
 
 namespace {
