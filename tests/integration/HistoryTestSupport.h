@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "TestSupport.h"
+
 namespace historytest {
 
 // One 520-byte record: the time's eight bytes as stored (little-endian), then each text
@@ -28,18 +30,9 @@ inline std::string RecordBytes(const std::string& time8, unsigned char urlLength
     return r;
 }
 
-// The bytes of a double as the browser helper, a little-endian program, stores it.
-inline std::string TimeBytes(double time)
-{
-    std::string bytes(8, '\0');
-    std::memcpy(bytes.data(), &time, 8);
-    return bytes;
-}
-
 inline std::string Record(double time, const std::string& url, const std::string& source)
 {
-    return RecordBytes(TimeBytes(time), static_cast<unsigned char>(url.size()), url,
-                       static_cast<unsigned char>(source.size()), source);
+    return testsupport::LogRecordBytes(time, url, source);
 }
 
 // Runs peers/history_append.cpp, built beside this test program, and waits for it.

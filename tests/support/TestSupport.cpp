@@ -178,28 +178,31 @@ void PumpFor(DWORD ms)
     PumpUntil([] { return false; }, ms);
 }
 
-std::string ClipboardText()
+namespace {
+
+// The clipboard's text in one format, as the program that pastes it reads it.
+template <typename Char> std::basic_string<Char> ClipboardAs(UINT format)
 {
-    std::string text;
+    std::basic_string<Char> text;
     if (!OpenClipboard(nullptr)) return text;
-    if (HANDLE data = GetClipboardData(CF_TEXT)) {
-        if (const char* bytes = static_cast<const char*>(GlobalLock(data))) text = bytes;
+    if (HANDLE data = GetClipboardData(format)) {
+        if (const Char* chars = static_cast<const Char*>(GlobalLock(data))) text = chars;
         GlobalUnlock(data);
     }
     CloseClipboard();
     return text;
 }
 
+} // namespace
+
+std::string ClipboardText()
+{
+    return ClipboardAs<char>(CF_TEXT);
+}
+
 std::wstring ClipboardUnicodeText()
 {
-    std::wstring text;
-    if (!OpenClipboard(nullptr)) return text;
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (const wchar_t* chars = static_cast<const wchar_t*>(GlobalLock(data))) text = chars;
-        GlobalUnlock(data);
-    }
-    CloseClipboard();
-    return text;
+    return ClipboardAs<wchar_t>(CF_UNICODETEXT);
 }
 
 void DeleteKeyTree(HKEY root, const std::string& path)
