@@ -4,11 +4,17 @@ PREFIX  := $(CURDIR)/$(BUILD)/wineprefix
 # The tests' 64-bit prefix: 64-bit browsers beside 32-bit ones (with-display.sh finds it).
 PREFIX64 := $(PREFIX)64
 NATIVE  := $(BUILD)/native
+# Some machines' kernels run no 32-bit code (Wine's 32-bit loader fails with "Exec format
+# error"), and so no QUELLOR.EXE under Wine. There run and test use the whole program built
+# for 64-bit Windows, in the 64-bit prefix; the product and make dist stay 32-bit.
+RUNS32  := /lib/ld-linux.so.2 --version >/dev/null 2>&1
+WHOLE64 := $(BUILD)/whole64
 JOBS    ?= 2
 ARGS    ?=
 DISPLAYED := scripts/with-display.sh $(PREFIX)
+NO32 := This machine runs no 32-bit code: running the program built for 64-bit Windows instead.
 
-.PHONY: all deps build native fuzz-long prefix run run-kazaa demo test bench bench-kazaa bench-helper dist screenshots clean
+.PHONY: all deps build build-whole64 native fuzz-long prefix run run-kazaa demo test bench bench-kazaa bench-helper dist screenshots clean
 
 all: build
 
@@ -20,6 +26,11 @@ build: deps
 	@cmake -S . -B $(BUILD)/win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DQUELLOR_STAGE_DIR=$(CURDIR)/$(BUILD)/Quellor >/dev/null
 	@cmake --build $(BUILD)/win -j $(JOBS)
+
+build-whole64: deps
+	@cmake -S . -B $(WHOLE64) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-mingw.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DQUELLOR_WHOLE_64=ON -DQUELLOR_STAGE_DIR=$(CURDIR)/$(WHOLE64)/Quellor >/dev/null
+	@cmake --build $(WHOLE64) -j $(JOBS)
 
 # Native build of the platform-free code with sanitizers, for unit and fuzz tests.
 native: deps
@@ -39,12 +50,14 @@ fuzz-long: native
 	done
 
 prefix: deps
-	@scripts/wine-prefix.sh $(PREFIX)
+	@if $(RUNS32); then scripts/wine-prefix.sh $(PREFIX); fi
 	@scripts/wine-prefix.sh $(PREFIX64) win64
 
 # From its own folder, as its shortcuts start it, so help finds quellor.chm beside it.
 run: build prefix
-	@cd $(BUILD)/Quellor && $(CURDIR)/$(DISPLAYED) wine QUELLOR.EXE $(ARGS)
+	@if $(RUNS32); then cd $(BUILD)/Quellor && $(CURDIR)/$(DISPLAYED) wine QUELLOR.EXE $(ARGS); \
+	else $(MAKE) --no-print-directory build-whole64 && echo "$(NO32)" && cd $(WHOLE64)/Quellor && \
+	  $(CURDIR)/scripts/with-display.sh $(PREFIX64) wine QUELLOR.EXE $(ARGS); fi
 
 # Starts Quellor and plays a short browsing session through the stand-in browser
 # (tools/iehost) and the real browser helper: the tray icon flashes for each pop-up closed.
@@ -53,7 +66,9 @@ demo: build prefix
 
 test: native build prefix
 	@cd $(NATIVE) && ctest --output-on-failure
-	@$(DISPLAYED) ctest --test-dir $(BUILD)/win --output-on-failure --timeout 120
+	@if $(RUNS32); then $(DISPLAYED) ctest --test-dir $(BUILD)/win --output-on-failure --timeout 120; \
+	else $(MAKE) --no-print-directory build-whole64 && echo "$(NO32)" && \
+	  scripts/with-display.sh $(PREFIX64) ctest --test-dir $(WHOLE64) --output-on-failure --timeout 120; fi
 
 # The History Log page's fill time against the bare cost of reading the same log.
 bench: build prefix

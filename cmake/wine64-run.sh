@@ -4,4 +4,5 @@
 : "${QUELLOR_WINEPREFIX64:=$(cd "$(dirname "$0")/.." && pwd)/build/wineprefix64}"
 export WINEPREFIX="$QUELLOR_WINEPREFIX64" WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+scripts_dir=$(dirname "$0")/../scripts; . "$scripts_dir/wine-path.sh"
 exec wine "$@"

@@ -12,16 +12,16 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # is made anew.
 ready="$prefix/.quellor-ready-2"
 [ -f "$ready" ] && exit 0
-# Wine runs 32-bit programs through a 32-bit Linux loader. A kernel without 32-bit support
-# (some virtual machines) refuses it with "Exec format error": say so plainly.
-if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+scripts_dir=$(dirname "$0"); source "$scripts_dir/wine-path.sh"
+# Wine runs 32-bit programs through a 32-bit Linux loader: say so plainly where there is none.
+if [ "$arch" = win32 ] && [ -n "${QUELLOR_NO_32BIT:-}" ]; then
   echo "This machine cannot run 32-bit Linux programs, which Wine needs for 32-bit Windows" >&2
   echo "programs such as QUELLOR.EXE: the Wine prefix cannot be made here." >&2
   exit 1
 fi
 rm -rf "$prefix"
 echo "Creating Wine prefix $prefix ($arch) ..."
-wineboot -i </dev/null >/dev/null 2>&1
+wine wineboot -i </dev/null >/dev/null 2>&1
 wineserver -w
 # Debian's Wine does not look in its own font folder: without these, "MS Sans Serif" and
 # the caption buttons' "Marlett" fall back to other fonts, texts are cut and the buttons

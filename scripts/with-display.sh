@@ -4,7 +4,11 @@
 # Wine's services keep output pipes open, so each server is started detached first.
 set -euo pipefail
 prefix="$1"; shift
-export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all
+scripts_dir=$(dirname "$0"); source "$scripts_dir/wine-path.sh"
+# Wine writes the prefix's kind in its registry.
+arch=win32
+grep -q '^#arch=win64' "$prefix/system.reg" 2>/dev/null && arch=win64
+export WINEPREFIX="$prefix" WINEARCH=$arch WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 if [ -z "${DISPLAY:-}" ] && [ -z "${QUELLOR_IN_XVFB:-}" ]; then
   echo "No X display: using a virtual one (Xvfb)." >&2
@@ -24,10 +28,10 @@ if [ -f "${prefix}64/system.reg" ]; then
   prefix64="${prefix}64"
   export QUELLOR_WINEPREFIX64="$prefix64"
 fi
-serve "$prefix" win32 start
+serve "$prefix" $arch start
 [ -z "$prefix64" ] || serve "$prefix64" win64 start
 status=0
 "$@" || status=$?
 [ -z "$prefix64" ] || serve "$prefix64" win64 stop
-serve "$prefix" win32 stop
+serve "$prefix" $arch stop
 exit $status

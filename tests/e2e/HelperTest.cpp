@@ -757,6 +757,9 @@ TEST_F(BrowserHelper, AKillIsNotLetThroughWhenMemoryToRecordItRunsShort)
 // the last view serves, and the change is taken in when it is tried again, not lost.
 TEST_F(BrowserHelper, AViewThatCannotBeBuiltIsTriedAgainNotLost)
 {
+#ifdef _WIN64
+    GTEST_SKIP() << "the stand-in browser cannot use up a 64-bit address space";
+#endif
     StartQuellor();
     Meeting opened("quellor-test-opened"), applied("quellor-test-applied");
     KillListener recorded; // the writer's reading after the first kill is done before the apply

@@ -45,8 +45,13 @@ TEST(ProductFiles, CarryTheirVersionInformationAndNoSymbols)
         WORD machine;
         const char* describes; // a part of the description that tells what it is
     };
-    for (const Case& c : {Case{"QUELLOR.EXE", IMAGE_FILE_MACHINE_I386, "tray application"},
-                          Case{"QUELLOR.DLL", IMAGE_FILE_MACHINE_I386, "browser helper"},
+#ifdef _WIN64
+    const WORD program = IMAGE_FILE_MACHINE_AMD64; // the tests' build for machines without 32-bit
+#else
+    const WORD program = IMAGE_FILE_MACHINE_I386;
+#endif
+    for (const Case& c : {Case{"QUELLOR.EXE", program, "tray application"},
+                          Case{"QUELLOR.DLL", program, "browser helper"},
                           Case{"QUELLOR64.DLL", IMAGE_FILE_MACHINE_AMD64, "browser helper"}}) {
         SCOPED_TRACE(c.file);
         const std::string path = testsupport::StageDir() + c.file;
