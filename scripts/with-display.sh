@@ -24,7 +24,10 @@ serve() {
   fi
 }
 prefix64=""
-if [ -f "${prefix}64/system.reg" ]; then
+if [ "$arch" = win64 ]; then
+  # The 64-bit programs' wrapper (cmake/wine64-run.sh) runs them in this one.
+  export QUELLOR_WINEPREFIX64="$prefix"
+elif [ -f "${prefix}64/system.reg" ]; then
   prefix64="${prefix}64"
   export QUELLOR_WINEPREFIX64="$prefix64"
 fi
