@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <mutex>
+#include <vector>
 
 #include "helper/HelperCache.h"
 #include "helper/Module.h"
@@ -85,28 +86,42 @@ class TKillWriter {
                 if (queue_.empty() && (!woken || closing_)) break;
                 continue;
             }
-            TPendingKill kill = std::move(queue_.front());
-            queue_.pop_front();
+            // Every kill queued so far, kept on disk before the lock is waited for.
+            std::deque<TPendingKill> kills;
+            kills.swap(queue_);
             guard.unlock();
-            Record(lock.get(), kill, how);
+            Record(lock.get(), kills, how);
             guard.lock();
             if (queue_.empty()) SetEvent(idle_.get());
         }
         running_ = false;
     }
 
-    static void Record(HANDLE lock, const TPendingKill& kill, const history::TKillRecording& how)
+    static void Record(HANDLE lock, std::deque<TPendingKill>& kills,
+                       const history::TKillRecording& how)
     {
         try {
-            history::TKillRecording first = how;
-            first.notify = false;
-            history::RecordKill(lock, kill.entry, kill.logPath, kill.maxLogSizeKb, first);
+            const TPendingKill* kept = nullptr;
+            std::vector<const TPendingKill*> unkept;
+            for (const TPendingKill& kill : kills) {
+                if (history::KeepKill(kill.logPath, kill.entry))
+                    kept = &kill;
+                else
+                    unkept.push_back(&kill); // recorded the old way, after
+            }
+            // Those kept are taken in, with any other browser's left, in the order kept.
+            if (kept) history::RecordKeptKills(lock, kept->logPath, kept->maxLogSizeKb, how);
+            for (const TPendingKill* kill : unkept) {
+                history::TKillRecording first = how;
+                first.notify = false;
+                history::RecordKill(lock, kill->entry, kill->logPath, kill->maxLogSizeKb, first);
+                if (how.notify) history::TellTrayProgram(lock, kill->logPath, how);
+            }
             // The counters changed the settings key: its view is read again here, not on
             // the browser's thread at its next event.
             THelperCache::Instance().Fresh(false);
-            if (how.notify) history::TellTrayProgram(lock, kill.logPath, how);
         } catch (...) {
-            // out of memory: this record is lost, the next ones are not
+            // out of memory: these records are lost, unless kept; the next ones are not
         }
     }
 

@@ -13,6 +13,7 @@
 #include "helper_contract/KillPolicy.h"
 #include "history/LogWriter.h"
 #include "settings/LocalTime.h"
+#include "settings/QuellorSettings.h"
 #include "win/Integrity.h"
 
 namespace app {
@@ -67,7 +68,8 @@ void TfrmMain::CountKill()
 bool TfrmMain::WritePendingKills(DWORD waitMs, bool evenUnlocked)
 {
     const std::string log = app::StoredLogFilePath();
-    if (PendingKills == 0 && !history::HasUncountedKills(log)) return true;
+    if (PendingKills == 0 && !history::HasUncountedKills(log) && !history::HasKeptKills(log))
+        return true;
     if (!WritersMutex) WritersMutex = win::CreateSharedMutex(contract::kWriterMutex);
     DWORD wait = WritersMutex ? WaitForSingleObject(WritersMutex.get(), waitMs) : WAIT_FAILED;
     // An abandoned mutex is ours all the same; no mutex at all must not stop the counting.
@@ -77,7 +79,14 @@ bool TfrmMain::WritePendingKills(DWORD waitMs, bool evenUnlocked)
         return false;
     }
     // The kept ones only under the lock: a helper may be keeping another.
-    if (held) PendingKills += static_cast<int>(history::TakeUncountedKills(log));
+    if (held) {
+        PendingKills += static_cast<int>(history::TakeUncountedKills(log));
+        // Kills a browser kept and ended before it could log them: logged, counted and
+        // alerted now, as the browser would have done.
+        TQuellorSettings settings(false);
+        if (settings.LoadTolerant())
+            history::TakeKeptKills(log, settings.MaxLogSize, history::TKillRecording{});
+    }
     // A counter that cannot be written is given up, as the helper gives it up.
     double now = NowAsOleDate();
     for (; PendingKills > 0; --PendingKills)
@@ -91,6 +100,13 @@ void TfrmMain::tmrKillCountTimer(ui::TObject*)
 {
     // A count that had to wait shows on the History Log once it is stored.
     if (WritePendingKills(0, false)) RefreshHistory();
+}
+
+void TfrmMain::tmrKeptKillsTimer(ui::TObject*)
+{
+    // A browser that ended while another process held the writers' lock tells no one.
+    if (history::HasKeptKills(app::StoredLogFilePath()) && WritePendingKills(0, false))
+        RefreshHistory();
 }
 
 void TfrmMain::tmrSysTrayAnimateTimer(ui::TObject*)

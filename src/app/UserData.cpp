@@ -1,5 +1,7 @@
 #include "app/UserData.h"
 
+#include "history/LogWriter.h"
+
 #include <windows.h>
 
 #include <string>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "app/Paths.h"
+#include "history/LogWriter.h"
 #include "setup/SetupOps.h"
 #include "win/Files.h"
 #include "win/Handles.h"
@@ -114,6 +117,7 @@ void RemoveUserData()
         DeleteFileA(file.c_str());
         DeleteFileA((file + kPartial).c_str()); // left by a copy cut short
     }
+    if (!log.empty()) history::ForgetKeptKills(StoredLogFilePath());
     RemoveDataFolder(folders.localAppData);
     RemoveDataFolder(folders.localAppDataLow);
 }

@@ -148,10 +148,12 @@ void TfrmMain::CreateShell()
     tmrSysTrayAnimate.OnTimer = [this](ui::TObject* s) { tmrSysTrayAnimateTimer(s); };
     tmrKazaa.OnTimer = [this](ui::TObject* s) { tmrKazaaTimer(s); };
     tmrKillCount.OnTimer = [this](ui::TObject* s) { tmrKillCountTimer(s); };
+    tmrKeptKills.OnTimer = [this](ui::TObject* s) { tmrKeptKillsTimer(s); };
     tmrAnimate.Create(*this, 250, true);
     tmrSysTrayAnimate.Create(*this, 200, false);
     tmrKazaa.Create(*this, 250, true);
     tmrKillCount.Create(*this, 100, false);
+    tmrKeptKills.Create(*this, 2000, true);
 }
 
 void TfrmMain::CreateAboutPage()

@@ -46,6 +46,7 @@ class TfrmMain : public ui::TForm {
     ui::TTimer tmrAnimate, tmrSysTrayAnimate, tmrKazaa;
     // Tries again to count kills the browser helper asked us to count (app/Alerts.cpp).
     ui::TTimer tmrKillCount;
+    ui::TTimer tmrKeptKills;
     ui::TOpenDialog dlgFileOpen;
 
     NOTIFYICONDATAA TrayIconData{};
@@ -106,6 +107,7 @@ class TfrmMain : public ui::TForm {
     // all events with evenUnlocked); false, with the timer running, when they still wait.
     bool WritePendingKills(DWORD waitMs, bool evenUnlocked);
     void tmrKillCountTimer(ui::TObject* sender);
+    void tmrKeptKillsTimer(ui::TObject* sender);
     void tmrSysTrayAnimateTimer(ui::TObject* sender);
     void tmrAnimateTimer(ui::TObject* sender);
 

@@ -4,7 +4,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "helper_contract/HelperContract.h"
@@ -194,27 +199,50 @@ bool AppendLogRecord(const std::string& path, int32_t maxLogSizeKb, const TLogEn
            CutAt(file.get(), end + kLogEntrySize);
 }
 
-bool RaiseKillCounters(double now)
+namespace {
+
+win::RegKey OpenCounters(REGSAM access)
 {
     win::RegKey key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, contract::kSettingsKey, 0, nullptr,
-                        REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
-                        key.put(), nullptr) != ERROR_SUCCESS)
-        return false;
-    double today = std::floor(now);
-    int32_t total = ReadCounter(key.get(), contract::kKillsToDate);
-    int32_t sameDay = std::floor(ReadDate(key.get(), contract::kKillDate)) == today
-                          ? ReadCounter(key.get(), contract::kKillsToday)
-                          : 0;
-    if (total < INT32_MAX) ++total;
-    if (sameDay < INT32_MAX) ++sameDay;
+                        REG_OPTION_NON_VOLATILE, access, nullptr, key.put(),
+                        nullptr) != ERROR_SUCCESS)
+        return {};
+    return key;
+}
+
+} // namespace
+
+TKillCounters NextKillCounters(double now)
+{
+    TKillCounters next;
+    next.date = std::floor(now);
+    win::RegKey key = OpenCounters(KEY_QUERY_VALUE);
+    if (!key) return {1, 1, next.date};
+    next.total = ReadCounter(key.get(), contract::kKillsToDate);
+    next.today = std::floor(ReadDate(key.get(), contract::kKillDate)) == next.date
+                     ? ReadCounter(key.get(), contract::kKillsToday)
+                     : 0;
+    if (next.total < INT32_MAX) ++next.total;
+    if (next.today < INT32_MAX) ++next.today;
+    return next;
+}
+
+bool SetKillCounters(const TKillCounters& counters)
+{
+    win::RegKey key = OpenCounters(KEY_SET_VALUE);
     auto set = [&](const char* name, DWORD type, const void* data, DWORD bytes) {
-        return RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), bytes) ==
-               ERROR_SUCCESS;
+        return key && RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data),
+                                     bytes) == ERROR_SUCCESS;
     };
-    return set(contract::kKillsToDate, REG_DWORD, &total, sizeof total) &&
-           set(contract::kKillsToday, REG_DWORD, &sameDay, sizeof sameDay) &&
-           set(contract::kKillDate, REG_BINARY, &today, sizeof today);
+    return set(contract::kKillsToDate, REG_DWORD, &counters.total, sizeof counters.total) &&
+           set(contract::kKillsToday, REG_DWORD, &counters.today, sizeof counters.today) &&
+           set(contract::kKillDate, REG_BINARY, &counters.date, sizeof counters.date);
+}
+
+bool RaiseKillCounters(double now)
+{
+    return SetKillCounters(NextKillCounters(now));
 }
 
 int NotifyTrayProgram(bool askToCount)
@@ -297,6 +325,214 @@ TKillRecording RecordingFor(const contract::KillDuties& duties)
     how.notify = duties.notifies;
     how.askTrayToCount = duties.asksTrayToCount;
     return how;
+}
+
+namespace {
+
+// A kept kill's file: its stage, the counters it is to set once counted, and the record.
+// The stage and the counters are written in one piece, so each is the old or the new.
+enum class Stage : uint32_t { kept, logging, logged, counting };
+struct KeptHeader {
+    char magic[4] = {'Q', 'K', 'K', '1'};
+    Stage stage = Stage::kept;
+    TKillCounters counters;
+};
+// The same bytes from 32-bit and 64-bit browsers, which share the folder.
+static_assert(sizeof(KeptHeader) == 24 && offsetof(KeptHeader, counters) == 8);
+constexpr size_t kKeptSize = sizeof(KeptHeader) + kLogEntrySize;
+constexpr size_t kKeptName = 32; // hex: the time kept, the process, a number of the process
+
+std::string KeptFolder(const std::string& logPath)
+{
+    return logPath + ".kills\\";
+}
+
+bool IsKeptStem(const char* name)
+{
+    return std::strlen(name) >= kKeptName &&
+           std::all_of(name, name + kKeptName, [](char c) { return std::isxdigit(c & 0xFF); });
+}
+
+bool IsKeptName(const char* name)
+{
+    return IsKeptStem(name) && std::strcmp(name + kKeptName, ".kill") == 0;
+}
+
+// A kill's file while it is written, before it takes its name.
+bool IsKeepingName(const char* name)
+{
+    return name[0] == '~' && IsKeptStem(name + 1) && name[kKeptName + 1] == 0;
+}
+
+// The kept files' names in the order kept.
+std::vector<std::string> KeptNames(const std::string& logPath)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found{};
+    HANDLE search = FindFirstFileA((KeptFolder(logPath) + "*.kill").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (IsKeptName(found.cFileName)) names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool SetStage(HANDLE file, KeptHeader& header, Stage stage)
+{
+    header.stage = stage;
+    return WriteAt(file, 0, &header, sizeof header);
+}
+
+// Whether the log's last whole record is this one: a writer stopped after its append and
+// before it wrote so down.
+bool LogEndsWith(const std::string& path, const std::array<unsigned char, kLogEntrySize>& record)
+{
+    win::File log = OpenLog(path, false);
+    LARGE_INTEGER size{};
+    std::array<unsigned char, kLogEntrySize> last;
+    if (!log || !GetFileSizeEx(log.get(), &size)) return false;
+    uint64_t records = static_cast<uint64_t>(size.QuadPart) / kLogEntrySize;
+    return records > 0 &&
+           ReadAt(log.get(), (records - 1) * kLogEntrySize, last.data(), last.size()) &&
+           last == record;
+}
+
+// One kept kill taken on from its stage. False when it stays kept (it could not be read or
+// written now).
+bool TakeKeptKill(const std::string& path, const std::string& logPath, int32_t maxLogSizeKb,
+                  const TKillRecording& how, TKeptKills& done)
+{
+    win::File file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    KeptHeader header;
+    std::array<unsigned char, kLogEntrySize> record;
+    if (!file) return false;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart != static_cast<LONGLONG>(kKeptSize) ||
+        !ReadAt(file.get(), 0, &header, sizeof header) ||
+        !ReadAt(file.get(), sizeof header, record.data(), record.size()) ||
+        std::memcmp(header.magic, KeptHeader{}.magic, sizeof header.magic) != 0) {
+        // Not one of ours as written: nothing to take.
+        file.reset();
+        DeleteFileA(path.c_str());
+        return true;
+    }
+    TLogEntry entry;
+    DecodeLogEntry(record, entry);
+    std::array<unsigned char, kLogEntrySize> appended;
+    EncodeLogEntry(entry, appended);
+    if (header.stage == Stage::kept || header.stage == Stage::logging) {
+        bool logged = header.stage == Stage::logging && LogEndsWith(logPath, appended);
+        if (!SetStage(file.get(), header, Stage::logging)) return false;
+        // A record that cannot be written is given up, as it always was; its count is not.
+        if (!logged && how.appendToLog) AppendLogRecord(logPath, maxLogSizeKb, entry);
+        if (!SetStage(file.get(), header, Stage::logged)) return false;
+    }
+    if (how.raiseCounters) {
+        if (header.stage != Stage::counting) {
+            header.counters = NextKillCounters(entry.Time);
+            if (!SetStage(file.get(), header, Stage::counting)) return false;
+        }
+        SetKillCounters(header.counters);
+    }
+    file.reset();
+    if (!DeleteFileA(path.c_str())) return false;
+    ++done.taken;
+    if (how.notify) {
+        int told = NotifyTrayProgram(how.askTrayToCount);
+        if (how.askTrayToCount && told == 0) KeepUncountedKill(logPath);
+        done.notified += told;
+    }
+    return true;
+}
+
+} // namespace
+
+bool KeepKill(const std::string& logPath, const TLogEntry& entry)
+{
+    if (logPath.empty() || !IsLogName(logPath)) return false;
+    const std::string folder = KeptFolder(logPath);
+    if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return false;
+    // Named by the time it is kept, never earlier than this process's last one even when the
+    // clock goes back, then by process: their order is the order of the kills.
+    static std::mutex naming;
+    static ULONGLONG last = 0;
+    static unsigned long number = 0;
+    char name[kKeptName + 1];
+    {
+        std::lock_guard<std::mutex> lock(naming);
+        FILETIME now{};
+        GetSystemTimeAsFileTime(&now);
+        last =
+            std::max(last, (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+        std::snprintf(name, sizeof name, "%016llX%08lX%08lX", last, GetCurrentProcessId(),
+                      ++number);
+    }
+    const std::string path = folder + name + ".kill";
+    const std::string writing = folder + "~" + name;
+    KeptHeader header;
+    std::array<unsigned char, kKeptSize> bytes{};
+    std::memcpy(bytes.data(), &header, sizeof header);
+    EncodeLogEntry(entry, std::span<unsigned char, kLogEntrySize>(bytes.data() + sizeof header,
+                                                                  kLogEntrySize));
+    {
+        win::File file(CreateFileA(writing.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file || !WriteAt(file.get(), 0, bytes.data(), bytes.size())) {
+            file.reset();
+            DeleteFileA(writing.c_str());
+            return false;
+        }
+    }
+    // Whole under its name or not there at all.
+    if (MoveFileA(writing.c_str(), path.c_str())) return true;
+    DeleteFileA(writing.c_str());
+    return false;
+}
+
+bool HasKeptKills(const std::string& logPath)
+{
+    return !logPath.empty() && !KeptNames(logPath).empty();
+}
+
+void ForgetKeptKills(const std::string& logPath)
+{
+    if (logPath.empty()) return;
+    const std::string folder = KeptFolder(logPath);
+    WIN32_FIND_DATAA found{};
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            // Only our own names: the log's folder may be any the user chose.
+            const char* name = found.cFileName;
+            if (IsKeptName(name) || IsKeepingName(name)) DeleteFileA((folder + name).c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+TKeptKills TakeKeptKills(const std::string& logPath, int32_t maxLogSizeKb,
+                         const TKillRecording& how)
+{
+    TKeptKills done;
+    if (logPath.empty()) return done;
+    for (const std::string& name : KeptNames(logPath)) {
+        // The order is the kills': one that cannot be taken now holds back those after it.
+        if (!TakeKeptKill(KeptFolder(logPath) + name, logPath, maxLogSizeKb, how, done)) break;
+    }
+    return done;
+}
+
+TKeptKills RecordKeptKills(HANDLE writersLock, const std::string& logPath, int32_t maxLogSizeKb,
+                           const TKillRecording& how)
+{
+    WriterLock lock(writersLock);
+    if (!lock.Held()) return {};
+    return TakeKeptKills(logPath, maxLogSizeKb, how);
 }
 
 TKillReport RecordKill(HANDLE writersLock, const TLogEntry& entry, const std::string& logPath,

@@ -25,8 +25,18 @@ uint64_t RecordsKeptOnTrim(int32_t maxLogSizeKb, uint64_t records);
 // step. False when the file could not be written. The caller holds the writers' lock.
 bool AppendLogRecord(const std::string& path, int32_t maxLogSizeKb, const TLogEntry& entry);
 
-// KillsToDate and KillsToday up by one, KillsToday afresh when KillDate is another day than
-// now's; KillDate set to today. A broken counter counts from 0. The caller holds the lock.
+// The counters' values after one more kill at now: KillsToDate and KillsToday up by one,
+// KillsToday afresh when KillDate is another day than now's; KillDate today. A broken
+// counter counts from 0.
+struct TKillCounters {
+    int32_t total = 0;
+    int32_t today = 0;
+    double date = 0;
+};
+TKillCounters NextKillCounters(double now);
+// Sets all three: set again after an interruption, they come out the same.
+bool SetKillCounters(const TKillCounters& counters);
+// Both at once. The caller holds the lock.
 bool RaiseKillCounters(double now);
 
 // Posts "WM_POPUP_KILLED" to every top-level window of the tray program (never sends: the
@@ -64,6 +74,29 @@ bool HasUncountedKills(const std::string& logPath);
 // Tells the tray program as how says; a kill it was to be asked to count and that no window
 // took is kept (under writersLock) for later. Gives the number of windows told.
 int TellTrayProgram(HANDLE writersLock, const std::string& logPath, const TKillRecording& how);
+
+// A kill kept on disk as soon as it is judged, before the writers' lock is waited for, so
+// that a browser that ends meanwhile loses none: one small file per kill in the folder
+// path + ".kills" beside the log, named so that their order is the order kept. False when
+// it could not be kept (the caller records it the old way).
+bool KeepKill(const std::string& logPath, const TLogEntry& entry);
+bool HasKeptKills(const std::string& logPath);
+// The folder and whatever is kept in it, for an uninstall.
+void ForgetKeptKills(const std::string& logPath);
+
+struct TKeptKills {
+    int taken = 0;
+    int notified = 0;
+};
+// Every kill kept beside the log, oldest first, recorded as how says (appended, counted,
+// the tray program told) and then no longer kept. A writer stopped anywhere in here leaves
+// each kill to the next one to finish, never logged or counted twice. The caller holds the
+// writers' lock.
+TKeptKills TakeKeptKills(const std::string& logPath, int32_t maxLogSizeKb,
+                         const TKillRecording& how);
+// The same under writersLock, waiting for it as long as it takes.
+TKeptKills RecordKeptKills(HANDLE writersLock, const std::string& logPath, int32_t maxLogSizeKb,
+                           const TKillRecording& how);
 
 struct TKillReport {
     bool lockHeld = false;

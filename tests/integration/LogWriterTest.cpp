@@ -89,8 +89,9 @@ TEST_F(LogWriterTest, TheLogIsKeptWithinMaxLogSizeByDroppingTheOldestInOneBatch)
 
 // A browser may end at any instant, in a trim too. Wherever a writer is stopped, once the
 // next writer has had the lock the log is a run of whole records in the order written, none
-// twice and none missing but the oldest the trims dropped (and a record the stopped writer
-// had not finished). Each record holds its number, so order and gaps show.
+// twice and none missing but the oldest the trims dropped (and a kill the stopped writer had
+// not yet kept), and the counters were raised once for each. Each record holds its number,
+// so order and gaps show.
 TEST_F(LogWriterTest, AWriterStoppedAtAnyInstantLeavesWholeRecordsInOrder)
 {
     const int kMaxKb = 2000; // 3938 records: the first kill of each writer trims 1.8 MB
@@ -98,6 +99,8 @@ TEST_F(LogWriterTest, AWriterStoppedAtAnyInstantLeavesWholeRecordsInOrder)
     const std::string path = testsupport::FreshFolder("stopped") + "QUELLOR.log";
     win::Kernel begun(CreateEventA(nullptr, FALSE, FALSE, "Local\\Quellor.Test.WriterBegun"));
     long last = -1;
+    DWORD counted = 0;
+    settingskey::SetDword("KillsToDate", 0);
     int stoppedInTrims = 0;
     for (int run = 0; run < 60; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
@@ -131,16 +134,20 @@ TEST_F(LogWriterTest, AWriterStoppedAtAnyInstantLeavesWholeRecordsInOrder)
         std::vector<testsupport::LogRecord> stopped =
             testsupport::LogRecords(testsupport::ReadFileBytes(path));
         ASSERT_NO_FATAL_FAILURE(expectRun(stopped));
-        long next = std::stol(stopped.back().url) + 1;
-        ASSERT_TRUE(
-            history::ReportKill({45000, std::to_string(next), "source"}, path, kMaxKb).logged);
+        // The next writer finishes what the stopped one left.
+        history::TKillRecording how;
+        how.notify = false;
+        history::RecordKeptKills(history::CreateWriterMutex().get(), path, kMaxKb, how);
         const std::string after = testsupport::ReadFileBytes(path);
         ASSERT_EQ(after.size() % 520, 0u);
         ASSERT_LE(after.size(), kMaxKb * 1024u);
         std::vector<testsupport::LogRecord> records = testsupport::LogRecords(after);
         ASSERT_NO_FATAL_FAILURE(expectRun(records));
-        ASSERT_EQ(records.back().url, std::to_string(next));
-        last = next;
+        EXPECT_FALSE(history::HasKeptKills(path));
+        long writerKills = std::stol(records.back().url) - last;
+        ASSERT_EQ(StoredDword("KillsToDate") - counted, static_cast<DWORD>(writerKills));
+        counted = StoredDword("KillsToDate");
+        last = std::stol(records.back().url);
     }
     // A trim's own file left behind: a writer was stopped inside one.
     EXPECT_GT(stoppedInTrims, 5);
