@@ -375,6 +375,46 @@ popup http://ads.example.com/kill/6.html
                      }));
 }
 
+// While one thread reads a new view (here a long rule file), the others go on with the last
+// one instead of waiting for it: two windows judge a pop-up at once after the rules
+// changed, and one of them judges it by the old rules.
+TEST_F(BrowserHelper, WhileOneThreadReadsANewViewTheOthersGoOnWithTheLast)
+{
+    StartQuellor();
+    SetDword("DefaultNoPopups", 0);
+    testsupport::WriteFileBytes(rulePath_, RuleBytes("filler.example", 1));
+    Touch();
+    Meeting firstRead("quellor-test-first-read"), otherRead("quellor-test-other-read"),
+        go("quellor-test-go");
+    Process browser = StartBrowser("views", R"(visit http://www.news.example/
+popup http://ads.example.com/x.html
+signal quellor-test-first-read
+waitfor quellor-test-go
+popup http://ads.example.com/y.html
+window other
+visit http://www.news.example/
+popup http://ads.example.com/x.html
+signal quellor-test-other-read
+waitfor quellor-test-go
+popup http://ads.example.com/y.html
+)");
+    ASSERT_TRUE(firstRead.Wait());
+    ASSERT_TRUE(otherRead.Wait());
+    std::string rules;
+    for (int i = 0; i < 99'999; ++i)
+        rules += RuleBytes("filler" + std::to_string(i) + ".example", 1);
+    testsupport::WriteFileBytes(rulePath_, rules + RuleBytes("http://ads.example.com/y", 4));
+    Touch();
+    go.Signal();
+    std::vector<std::string> verdicts;
+    for (const std::string& line : Finish(browser, "views"))
+        if (line.find("/y.html") != std::string::npos)
+            verdicts.push_back(line.substr(line.rfind("->")));
+    std::sort(verdicts.begin(), verdicts.end());
+    EXPECT_EQ(verdicts, std::vector<std::string>({"-> allowed", "-> killed"}))
+        << "one by the new view, the other by the last";
+}
+
 // An apply may leave the rule file's size and time as they were: LastChange alone then says
 // the rules changed, and they are read again.
 TEST_F(BrowserHelper, RulesRewrittenInTheSameSizeAndTimeAreReadAgainWhenLastChangeMoves)
@@ -668,11 +708,17 @@ TEST_F(BrowserHelper, JudgesByThePageVisitedWhateverFrameOpensTheWindow)
                    }));
 }
 
-// Another browser process holds the writers' lock: the kills are made at once, recorded
-// after it is released, in their order, and told; the library stays loaded while its
-// writer waits, past the window's close, and is free to go afterwards.
-TEST_F(BrowserHelper, AKillWhileAnotherProcessHoldsTheWritersLockIsDelayedNeverLost)
+// Another browser process holds the writers' lock: the kills are made at once and kept on
+// disk, then recorded after it is released, in their order, counted and told, whether the
+// browser waits for it (its library stays loaded past the window's close, free to go
+// afterwards), ends as usual meanwhile (the close waits 1 s at most), or is ended 200 ms
+// after its last kill.
+enum class Ending { waits, closes, isEnded };
+class HeldLock : public BrowserHelper, public ::testing::WithParamInterface<Ending> {};
+
+TEST_P(HeldLock, AKillWhileAnotherProcessHoldsTheWritersLockIsDelayedNeverLost)
 {
+    const Ending ending = GetParam();
     StartQuellor();
     KillListener listener;
     Meeting held("quellor-test-held"), release("quellor-test-release"),
@@ -696,39 +742,58 @@ TEST_F(BrowserHelper, AKillWhileAnotherProcessHoldsTheWritersLockIsDelayedNeverL
                  CloseHandle(lock);
              })};
     ASSERT_TRUE(held.Wait());
-    Process browser = StartBrowser("held", R"(visit http://www.news.example/
-popup http://ads.example.com/a.html
-popup http://ads.example.com/b.html
-popup http://ads.example.com/c.html
-signal quellor-test-killed
-closed
+    const char* after = ending == Ending::waits    ? R"(closed
 library
 signal quellor-test-closed
 waitfor quellor-test-released
 unload
-)");
+)"
+                        : ending == Ending::closes ? "closed\n"
+                                                   : "wait 30000\n";
+    Process browser = StartBrowser("held", std::string(R"(visit http://www.news.example/
+popup http://ads.example.com/a.html
+popup http://ads.example.com/b.html
+popup http://ads.example.com/c.html
+signal quellor-test-killed
+)") + after);
     EXPECT_TRUE(killed.Wait());
     EXPECT_FALSE(testsupport::FileExists(logPath_));
     EXPECT_EQ(Counter("KillsToDate"), 0xFFFFFFFFu);
-    EXPECT_TRUE(closed.Wait());
+    if (ending == Ending::waits) {
+        EXPECT_TRUE(closed.Wait());
+    } else if (ending == Ending::closes) {
+        DWORD code = 99;
+        EXPECT_TRUE(browser.WaitExit(5000, &code)) << "the close waits for the lock";
+        EXPECT_EQ(code, 0u);
+    } else {
+        Sleep(200);
+        TerminateProcess(browser.Handle(), 1);
+        EXPECT_TRUE(browser.WaitExit(5000, nullptr));
+    }
     release.Signal();
     released.Signal();
 
-    std::vector<std::string> lines = Finish(browser, "held");
-    lines.erase(lines.begin(), lines.end() - std::min<size_t>(lines.size(), 2));
-    EXPECT_EQ(lines, std::vector<std::string>(
-                         {"library {2E6E1467-2E6F-424F-B42D-CB3B6995A0A3} loaded",
-                          "library {2E6E1467-2E6F-424F-B42D-CB3B6995A0A3} unloaded"}));
+    if (ending == Ending::waits) {
+        std::vector<std::string> lines = Finish(browser, "held");
+        lines.erase(lines.begin(), lines.end() - std::min<size_t>(lines.size(), 2));
+        EXPECT_EQ(lines, std::vector<std::string>(
+                             {"library {2E6E1467-2E6F-424F-B42D-CB3B6995A0A3} loaded",
+                              "library {2E6E1467-2E6F-424F-B42D-CB3B6995A0A3} unloaded"}));
+    }
+    // Taken in by the tray program when no browser is left to do it.
     std::vector<std::string> urls;
+    EXPECT_TRUE(WaitFor([&] { return Counter("KillsToDate") == 3u; }, 10000));
     for (const LogRecord& r : ReadLog(logPath_))
         urls.push_back(r.url);
     EXPECT_EQ(urls, std::vector<std::string>({"http://ads.example.com/a.html",
                                               "http://ads.example.com/b.html",
                                               "http://ads.example.com/c.html"}));
-    EXPECT_EQ(Counter("KillsToDate"), 3u);
     EXPECT_TRUE(WaitFor([&] { return listener.Heard().size() == 3; }, 5000));
     EXPECT_EQ(listener.Heard(), std::vector<WPARAM>(3, 0)) << "counted already";
 }
+
+INSTANTIATE_TEST_SUITE_P(BrowserHelper, HeldLock,
+                         ::testing::Values(Ending::waits, Ending::closes, Ending::isEnded));
 
 // A browser whose address space has only small holes left: the pop-up is closed all the
 // same, and the full log is still trimmed for its record (in small pieces).

@@ -10,6 +10,8 @@
 
 #include "HistoryTestSupport.h"
 #include "MainFormFixture.h"
+#include "Robot.h"
+#include "win/Handles.h"
 
 using historytest::AppendFromAnotherProcess;
 using historytest::Record;
@@ -310,4 +312,27 @@ TEST_F(HistoryFollowTest, OfAHugeLogOnlyTheNewestRecordsAreReadAndThePageSaysSo)
         EXPECT_EQ(form->lvwLog.ItemText(last - c.first, 1), Url(last));
         EXPECT_EQ(saysOlderNotRead(), c.first > 0);
     }
+}
+
+// Refreshed while another process appends and trims the log: the rows are always a run of
+// whole records in the order written, none twice. Each record holds its number.
+TEST_F(HistoryFollowTest, ARefreshWhileAnotherProcessTrimsShowsEachRecordOnceInOrder)
+{
+    Enter("");
+    const char* begunName = "Local\\Quellor.Test.FollowedWriterBegun";
+    win::Kernel begun(CreateEventA(nullptr, FALSE, FALSE, begunName));
+    robot::Process writer = robot::Process::Start(testsupport::HostPath(LOG_WRITER_EXE),
+                                                  "\"" + LogPath() + "\" 20 0 " + begunName, "");
+    ASSERT_TRUE(writer) << writer.StartError();
+    ASSERT_EQ(WaitForSingleObject(begun.get(), 10000), WAIT_OBJECT_0);
+    for (int refresh = 0; refresh < 300; ++refresh) {
+        Kill();
+        std::vector<std::string> urls = Urls();
+        for (size_t i = 1; i < urls.size(); ++i)
+            ASSERT_EQ(std::stol(urls[i]), std::stol(urls[i - 1]) + 1)
+                << "refresh " << refresh << ", row " << i << " of " << urls.size();
+    }
+    TerminateProcess(writer.Handle(), 1);
+    EXPECT_TRUE(writer.WaitExit(5000, nullptr));
+    EXPECT_GT(Urls().size(), 0u);
 }
