@@ -522,8 +522,12 @@ TKeptKills TakeKeptKills(const std::string& logPath, int32_t maxLogSizeKb,
     if (logPath.empty()) return done;
     for (const std::string& name : KeptNames(logPath)) {
         // The order is the kills': one that cannot be taken now holds back those after it.
-        if (!TakeKeptKill(KeptFolder(logPath) + name, logPath, maxLogSizeKb, how, done)) break;
+        if (!TakeKeptKill(KeptFolder(logPath) + name, logPath, maxLogSizeKb, how, done))
+            return done;
     }
+    // No empty folder stays beside the log. A browser keeping a kill just now finds it gone
+    // and records its kill the old way.
+    RemoveDirectoryA(KeptFolder(logPath).c_str());
     return done;
 }
 
