@@ -390,25 +390,25 @@ TEST_F(BrowserHelper, WhileOneThreadReadsANewViewTheOthersGoOnWithTheLast)
 popup http://ads.example.com/x.html
 signal quellor-test-first-read
 waitfor quellor-test-go
-popup http://ads.example.com/y.html
+popup http://ads.example.com/late/y.html
 window other
 visit http://www.news.example/
 popup http://ads.example.com/x.html
 signal quellor-test-other-read
 waitfor quellor-test-go
-popup http://ads.example.com/y.html
+popup http://ads.example.com/late/y.html
 )");
     ASSERT_TRUE(firstRead.Wait());
     ASSERT_TRUE(otherRead.Wait());
     std::string rules;
     for (int i = 0; i < 99'999; ++i)
         rules += RuleBytes("filler" + std::to_string(i) + ".example", 1);
-    testsupport::WriteFileBytes(rulePath_, rules + RuleBytes("http://ads.example.com/y", 4));
+    testsupport::WriteFileBytes(rulePath_, rules + RuleBytes("http://ads.example.com/late/", 4));
     Touch();
     go.Signal();
     std::vector<std::string> verdicts;
     for (const std::string& line : Finish(browser, "views"))
-        if (line.find("/y.html") != std::string::npos)
+        if (line.find("/late/y.html") != std::string::npos)
             verdicts.push_back(line.substr(line.rfind("->")));
     std::sort(verdicts.begin(), verdicts.end());
     EXPECT_EQ(verdicts, std::vector<std::string>({"-> allowed", "-> killed"}))

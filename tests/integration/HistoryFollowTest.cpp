@@ -324,15 +324,18 @@ TEST_F(HistoryFollowTest, ARefreshWhileAnotherProcessTrimsShowsEachRecordOnceInO
     robot::Process writer = robot::Process::Start(testsupport::HostPath(LOG_WRITER_EXE),
                                                   "\"" + LogPath() + "\" 20 0 " + begunName, "");
     ASSERT_TRUE(writer) << writer.StartError();
+    // It writes until it is stopped, whatever ends the test.
+    struct Stopper {
+        HANDLE process;
+        ~Stopper() { TerminateProcess(process, 1); }
+    } stopper{writer.Handle()};
     ASSERT_EQ(WaitForSingleObject(begun.get(), 10000), WAIT_OBJECT_0);
-    for (int refresh = 0; refresh < 300; ++refresh) {
+    for (int refresh = 0; refresh < 40; ++refresh) {
         Kill();
         std::vector<std::string> urls = Urls();
         for (size_t i = 1; i < urls.size(); ++i)
             ASSERT_EQ(std::stol(urls[i]), std::stol(urls[i - 1]) + 1)
                 << "refresh " << refresh << ", row " << i << " of " << urls.size();
     }
-    TerminateProcess(writer.Handle(), 1);
-    EXPECT_TRUE(writer.WaitExit(5000, nullptr));
     EXPECT_GT(Urls().size(), 0u);
 }
