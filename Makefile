@@ -70,17 +70,25 @@ test: native build prefix
 	else $(MAKE) --no-print-directory build-whole64 && echo "$(NO32)" && \
 	  scripts/with-display.sh $(PREFIX64) ctest --test-dir $(WHOLE64) --output-on-failure --timeout 120; fi
 
+# $(call benchmark,PROGRAM): PROGRAM of the build under Wine (of the 64-bit build where no
+# 32-bit code runs).
+define benchmark
+	@if $(RUNS32); then $(DISPLAYED) wine $(BUILD)/win/$(1); \
+	else $(MAKE) --no-print-directory build-whole64 && echo "$(NO32)" && \
+	  scripts/with-display.sh $(PREFIX64) wine $(WHOLE64)/$(1); fi
+endef
+
 # The History Log page's fill time against the bare cost of reading the same log.
 bench: build prefix
-	@$(DISPLAYED) wine $(BUILD)/win/tests/bench/history_bench.exe
+	$(call benchmark,tests/bench/history_bench.exe)
 
 # The ad blocker's pass against the bare cost of reading every window title.
 bench-kazaa: build prefix
-	@$(DISPLAYED) wine $(BUILD)/win/tests/bench/kazaa_bench.exe
+	$(call benchmark,tests/bench/kazaa_bench.exe)
 
 # The browser helper judging a new window with 10,000 rules, against a bare scan of them.
 bench-helper: build prefix
-	@$(DISPLAYED) wine $(BUILD)/win/tests/bench/helper_bench.exe
+	$(call benchmark,tests/bench/helper_bench.exe)
 
 # The program folder as build/dist/Quellor-<version>.zip and ...-setup.exe (makensis).
 dist: build
