@@ -66,7 +66,7 @@ demo: build prefix
 
 # A Wine test that fails is run once more (its output shows both runs): the desktop, the
 # wineserver and the tray are shared by every process, and a busy machine sometimes starts a
-# process too late for a wait. A fault fails both runs.
+# process too late for a wait. A steady fault fails both runs.
 test: native build prefix
 	@cd $(NATIVE) && ctest --output-on-failure
 	@if $(RUNS32); then $(DISPLAYED) ctest --test-dir $(BUILD)/win --output-on-failure --timeout 120 --repeat until-pass:2; \
