@@ -109,17 +109,28 @@ class TKillWriter {
                 else
                     unkept.push_back(&kill); // recorded the old way, after
             }
-            // Those kept are taken in, with any other browser's left, in the order kept.
-            if (kept) history::RecordKeptKills(lock, kept->logPath, kept->maxLogSizeKb, how);
-            for (const TPendingKill* kill : unkept) {
-                history::TKillRecording first = how;
-                first.notify = false;
+            // Those kept are taken in, with any other browser's left, in the order kept. A
+            // kill the tray program is asked to count is told as it is taken; the others
+            // only after the view is read again below.
+            history::TKillRecording taking = how;
+            taking.notify = how.notify && how.askTrayToCount;
+            int untold = 0;
+            if (kept)
+                untold =
+                    history::RecordKeptKills(lock, kept->logPath, kept->maxLogSizeKb, taking).taken;
+            history::TKillRecording first = how;
+            first.notify = false;
+            for (const TPendingKill* kill : unkept)
                 history::RecordKill(lock, kill->entry, kill->logPath, kill->maxLogSizeKb, first);
-                if (how.notify) history::TellTrayProgram(lock, kill->logPath, how);
-            }
             // The counters changed the settings key: its view is read again here, not on
-            // the browser's thread at its next event.
+            // the browser's thread at its next event (which would judge by the last view
+            // meanwhile), before the tray program hears of the kills.
             THelperCache::Instance().Fresh(false);
+            if (!how.notify) return;
+            for (; !taking.notify && untold > 0; --untold)
+                history::NotifyTrayProgram(false);
+            for (const TPendingKill* kill : unkept)
+                history::TellTrayProgram(lock, kill->logPath, how);
         } catch (...) {
             // out of memory: these records are lost, unless kept; the next ones are not
         }
