@@ -30,3 +30,9 @@ msibuild "$out" -q "CREATE TABLE \`RemoveRegistry\` (\`RemoveRegistry\` CHAR(72)
 msibuild "$out" -q "INSERT INTO \`RemoveRegistry\`
   (\`RemoveRegistry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('SetupEntry', 2,
   'Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quellor', '-', 'Shortcuts')"
+# The 32-bit package ships no QUELLOR64.DLL: the one an installer-made Quellor left goes.
+if [ "$arch" = x86 ]; then
+  msibuild "$out" -q "INSERT INTO \`RemoveFile\`
+    (\`FileKey\`, \`Component_\`, \`FileName\`, \`DirProperty\`, \`InstallMode\`)
+    VALUES ('SetupHelper64', 'Helper', 'QUELLOR64.DLL', 'INSTALLDIR', 1)"
+fi
