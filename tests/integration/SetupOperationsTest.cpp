@@ -250,36 +250,19 @@ TEST(SetupOperations, AModulePathLongerThan260CharactersIsReadWhole)
 // The value goes onto msiexec's command line when Quellor is uninstalled.
 TEST(SetupOperations, APackagesProductCodeIsTakenOnlyWhenItIsOne)
 {
-    const std::string code = "{9C12A259-1873-4F82-9715-82A923BBAB0E}", folder = "C:\\Quellor\\";
-    struct Case {
-        const char* what;
-        DWORD type;
-        std::string data;
-        bool taken;
-    };
-    for (const Case& c : {
-             Case{"a product code", REG_SZ, code, true},
-             Case{"in small letters", REG_SZ, "{9c12a259-1873-4f82-9715-82a923bbab0e}", true},
-             Case{"more for msiexec after it", REG_SZ, code + " REMOVE=ALL", false},
-             Case{"without its braces", REG_SZ, code.substr(1, 36), false},
-             Case{"a letter that is no digit", REG_SZ, "{9C12A259-1873-4F82-9715-82A923BBAB0G}",
-                  false},
-             Case{"not a string", REG_EXPAND_SZ, code, false},
-         }) {
-        SCOPED_TRACE(c.what);
-        HKEY key = nullptr;
+    const std::string code = "{9c12a259-1873-4F82-9715-82A923BBAB0E}";
+    for (const auto& [type, data, taken] :
+         {std::tuple{REG_SZ, code, true}, std::tuple{REG_SZ, code + " REMOVE=ALL", false},
+          std::tuple{REG_SZ, code.substr(1, 36), false}, std::tuple{REG_EXPAND_SZ, code, false}}) {
+        SCOPED_TRACE(data);
+        HKEY key = nullptr; // where the packages write it
         ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, setup::kPackageKey, 0, nullptr, 0,
                                   KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr),
                   ERROR_SUCCESS);
-        RegSetValueExA(key, "ProductCode", 0, c.type, reinterpret_cast<const BYTE*>(c.data.c_str()),
-                       static_cast<DWORD>(c.data.size() + 1));
-        RegSetValueExA(key, "InstallFolder", 0, REG_SZ,
-                       reinterpret_cast<const BYTE*>(folder.c_str()),
-                       static_cast<DWORD>(folder.size() + 1));
+        RegSetValueExA(key, "ProductCode", 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
+                       static_cast<DWORD>(data.size() + 1));
         RegCloseKey(key);
-        const setup::TInstalledPackage package = setup::InstalledPackage();
-        EXPECT_EQ(package.productCode, c.taken ? c.data : "");
-        EXPECT_EQ(package.folder, c.taken ? folder : "");
+        EXPECT_EQ(setup::InstalledPackage().productCode, taken ? data : "");
     }
     setuptest::DeleteKeyTreeIn(HKEY_LOCAL_MACHINE, setup::kPackageKey, KEY_WOW64_32KEY);
     EXPECT_EQ(setup::InstalledPackage().productCode, "") << "no package";
