@@ -213,6 +213,9 @@ class TfrmMain : public ui::TForm {
     // failures shown; the program folder's files; the helpers' registration, the entry and
     // the deletions at restart, with what is left shown (false then); the final box.
     bool InstallForMachine(bool machineWide);
+    // Quellor installed by the Windows Installer package (into `folder`): the Windows
+    // Installer removes the machine's part, then the user's part goes as ever.
+    void UninstallPackage(const std::string& productCode, const std::string& folder);
     void RemoveProductFiles();
     bool RemoveRegistrationAndProgram();
     void ShowUninstalled();

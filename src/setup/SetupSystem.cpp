@@ -16,6 +16,8 @@ TSetupSystem SystemSetup()
     system.startAsDesktopUser = [](const std::string& program, const std::string& folder) {
         return win::ShellExecuteAsDesktopUser(program, "", folder, SW_SHOWNORMAL);
     };
+    system.installedPackage = InstalledPackage;
+    system.removePackage = RemovePackage;
     return system;
 }
 

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "setup/Package.h"
 #include "win/Identity.h"
 
 namespace setup {
@@ -17,6 +18,10 @@ struct TSetupSystem {
     std::function<win::ElevatedRun(const std::string& parameters)> runElevated;
     // This program as the desktop's own user, without elevation.
     std::function<bool(const std::string& program, const std::string& folder)> startAsDesktopUser;
+    // The Windows Installer package that installed Quellor here, and its removal by the
+    // Windows Installer (setup/Package.h).
+    std::function<TInstalledPackage()> installedPackage;
+    std::function<win::ElevatedRun(const std::string& productCode)> removePackage;
 };
 
 // The system's own answers.

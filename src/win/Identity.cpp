@@ -143,14 +143,16 @@ bool ShellExecuteAsDesktopUser(const std::string& file, const std::string& param
                                          Text(verb), showValue));
 }
 
-ElevatedRun RunElevated(const std::string& program, const std::string& parameters,
-                        const std::string& folder)
+namespace {
+
+ElevatedRun ShellRunAndWait(const char* verb, const std::string& program,
+                            const std::string& parameters, const std::string& folder)
 {
     ElevatedRun run;
     SHELLEXECUTEINFOA info{};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
-    info.lpVerb = "runas";
+    info.lpVerb = verb;
     info.lpFile = program.c_str();
     info.lpParameters = parameters.c_str();
     info.lpDirectory = folder.empty() ? nullptr : folder.c_str();
@@ -186,6 +188,20 @@ ElevatedRun RunElevated(const std::string& program, const std::string& parameter
     }
     run.outcome = ElevatedRun::Outcome::Ran;
     return run;
+}
+
+} // namespace
+
+ElevatedRun RunElevated(const std::string& program, const std::string& parameters,
+                        const std::string& folder)
+{
+    return ShellRunAndWait("runas", program, parameters, folder);
+}
+
+ElevatedRun RunAndWait(const std::string& program, const std::string& parameters,
+                       const std::string& folder)
+{
+    return ShellRunAndWait(nullptr, program, parameters, folder);
 }
 
 } // namespace win

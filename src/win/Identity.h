@@ -33,4 +33,8 @@ struct ElevatedRun {
 ElevatedRun RunElevated(const std::string& program, const std::string& parameters,
                         const std::string& folder);
 
+// The same without the prompt: as this process's user (never Refused).
+ElevatedRun RunAndWait(const std::string& program, const std::string& parameters,
+                       const std::string& folder);
+
 } // namespace win

@@ -7,6 +7,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -30,6 +31,24 @@ inline std::string FreshProgramFolder(const std::string& hint,
     return folder;
 }
 
+// Runs the stand-in browser (IEHOST_EXE, or IEHOST64_EXE) on a script kept in the folder
+// as NAME.txt; what it printed, without carriage returns.
+inline std::string Browse(const std::string& browser, const std::string& folder,
+                          const std::string& name, const std::string& script)
+{
+    const std::string path = folder + name;
+    testsupport::WriteFileBytes(path + ".txt", script);
+    robot::Process process =
+        robot::Process::Start(testsupport::HostPath(browser),
+                              "--script \"" + path + ".txt\" --out \"" + path + ".out\"", folder);
+    DWORD code = 99;
+    EXPECT_TRUE(process.WaitExit(60000, &code)) << name;
+    EXPECT_EQ(code, 0u) << name;
+    std::string out = testsupport::ReadFileBytes(path + ".out");
+    out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
+    return out;
+}
+
 // How much of the taskbar's right end the tray icons cover, read off the screen: Wine's
 // tray draws each icon there, so the width grows by one slot for each icon shown.
 inline int TrayIconsWidth()
@@ -45,7 +64,8 @@ inline int TrayIconsWidth()
     int leftmost = w, gap = 0;
     for (int x = w - 1; x >= w / 2 && gap < 48; --x) {
         bool drawn = false;
-        for (int y = 3; y < h - 3 && !drawn; ++y) drawn = pixels[y * w + x] != face;
+        for (int y = 3; y < h - 3 && !drawn; ++y)
+            drawn = pixels[y * w + x] != face;
         if (drawn) {
             leftmost = x;
             gap = 0;

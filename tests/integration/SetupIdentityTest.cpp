@@ -264,3 +264,57 @@ TEST_F(SetupIdentityTest, AStartTakesAwayTheUsersOldShortcutsOnlyWhereTheMachine
         EXPECT_EQ(FileExists(StartupFolder(true) + "Quellor.lnk"), c.machineLink);
     }
 }
+
+TEST_F(SetupIdentityTest, UninstallLeavesAPackageMadeQuellorsMachinePartToTheWindowsInstaller)
+{
+    const std::string code = "{9C12A259-1873-4F82-9715-82A923BBAB0E}";
+    struct Case {
+        const char* what;
+        Outcome outcome;
+        DWORD result; // msiexec's exit code, or why it did not start
+        bool fromPackageFolder, removed;
+    };
+    for (const Case& c :
+         {Case{"removed, a file held", Outcome::Ran, 3010, true, true},
+          Case{"removed, run from another copy", Outcome::Ran, 0, false, true},
+          Case{"cancelled", Outcome::Ran, ERROR_INSTALL_USEREXIT, true, false},
+          Case{"not started", Outcome::Failed, ERROR_FILE_NOT_FOUND, true, false}}) {
+        SCOPED_TRACE(c.what);
+        setuptest::RemoveInstallation();
+        Answer(true, true);
+        form->Install(); // the machine's part, as the package leaves it
+        testsupport::WriteFileBytes(app::ProgramPath(), "the running program");
+        setup::ForceDirectories(app::RuleFolder());
+        testsupport::WriteFileBytes(app::RuleFilePath(), std::string(257, 'r'));
+        boxes.clear();
+        Answer(true, false, Outcome::Refused); // the rights it has not are not asked for
+        std::vector<std::string> removals;
+        setup::SetupSystem().installedPackage = [&] {
+            return setup::TInstalledPackage{code, c.fromPackageFolder ? folder : "C:\\Other\\"};
+        };
+        setup::SetupSystem().removePackage = [&](const std::string& product) {
+            removals.push_back(product);
+            win::ElevatedRun run;
+            run.outcome = c.outcome;
+            (c.outcome == Outcome::Ran ? run.exitCode : run.error) = c.result;
+            return run;
+        };
+
+        form->Uninstall();
+
+        EXPECT_EQ(removals, std::vector<std::string>{code});
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey) && FileExists(folder + "license.txt"))
+            << "removed behind the Windows Installer's back";
+        EXPECT_EQ(FileExists(app::RuleFilePath()), !c.removed);
+        ASSERT_EQ(boxes.size(), 2u);
+        EXPECT_EQ(boxes[1].text.find(c.removed ? "Quellor has been successfully uninstalled."
+                                               : "Quellor was not uninstalled: "),
+                  0u);
+        // Its own program file, which the Windows Installer cannot delete while it runs.
+        std::vector<std::string> pending;
+        if (c.removed && c.fromPackageFolder)
+            pending = {setuptest::Lower(app::ProgramPath()), setuptest::Lower(folder)};
+        EXPECT_EQ(setuptest::PendingDeletionsUnder(folder), pending);
+        setuptest::ForgetPendingOperationsUnder(folder);
+    }
+}

@@ -6,6 +6,7 @@
 #include "../e2e/SetupSupport.h"
 #include "TestSupport.h"
 #include "setup/FolderLocations.h"
+#include "setup/Package.h"
 #include "setup/SetupOps.h"
 #include "ui/Application.h"
 #include "win/Modules.h"
@@ -244,4 +245,25 @@ TEST(SetupOperations, AModulePathLongerThan260CharactersIsReadWhole)
     FreeLibrary(library);
     ASSERT_GE(got.size(), path.size());
     EXPECT_STRCASEEQ(got.substr(got.size() - path.size()).c_str(), path.c_str());
+}
+
+// The value goes onto msiexec's command line when Quellor is uninstalled.
+TEST(SetupOperations, APackagesProductCodeIsTakenOnlyWhenItIsOne)
+{
+    const std::string code = "{9c12a259-1873-4F82-9715-82A923BBAB0E}";
+    for (const auto& [type, data, taken] :
+         {std::tuple{REG_SZ, code, true}, std::tuple{REG_SZ, code + " REMOVE=ALL", false},
+          std::tuple{REG_SZ, code.substr(1, 36), false}, std::tuple{REG_EXPAND_SZ, code, false}}) {
+        SCOPED_TRACE(data);
+        HKEY key = nullptr; // where the packages write it
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, setup::kPackageKey, 0, nullptr, 0,
+                                  KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExA(key, "ProductCode", 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
+                       static_cast<DWORD>(data.size() + 1));
+        RegCloseKey(key);
+        EXPECT_EQ(setup::InstalledPackage().productCode, taken ? data : "");
+    }
+    setuptest::DeleteKeyTreeIn(HKEY_LOCAL_MACHINE, setup::kPackageKey, KEY_WOW64_32KEY);
+    EXPECT_EQ(setup::InstalledPackage().productCode, "") << "no package";
 }

@@ -60,17 +60,7 @@ class Win64Setup : public ProgramFolders {
 // Runs the browser of that bitness on a script; its decisions, one a line.
 std::string Browse(const View& view, const std::string& folder, const std::string& script)
 {
-    const std::string name = folder + view.name;
-    testsupport::WriteFileBytes(name + ".txt", script);
-    robot::Process browser =
-        robot::Process::Start(testsupport::HostPath(view.browser),
-                              "--script \"" + name + ".txt\" --out \"" + name + ".out\"", folder);
-    DWORD code = 99;
-    EXPECT_TRUE(browser.WaitExit(60000, &code));
-    EXPECT_EQ(code, 0u) << view.name << " browser";
-    std::string out = testsupport::ReadFileBytes(name + ".out");
-    out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
-    return out;
+    return e2e::Browse(view.browser, folder, view.name, script);
 }
 
 // The log as the tray program reads it: 520-byte records, the pop-up's address at 8 and

@@ -310,6 +310,14 @@ void TfrmMain::Uninstall()
                                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1) != IDYES)
         return;
 
+    // The package's files and keys are the Windows Installer's to remove: removed behind its
+    // back, it would repair them, or keep listing a product that is gone.
+    if (const setup::TInstalledPackage package = system.installedPackage();
+        !package.productCode.empty()) {
+        UninstallPackage(package.productCode, package.folder);
+        return;
+    }
+
     if (!system.machineWide()) {
         // Everything is the user's, in the order it always went.
         DeleteShortcuts(UserShortcutFolders());
@@ -362,6 +370,38 @@ int TfrmMain::UninstallForMachine()
     DeleteShortcuts(MachineShortcutFolders());
     RemoveProductFiles();
     return RemoveRegistrationAndProgram() ? kMachineDone : kMachineIncomplete;
+}
+
+void TfrmMain::UninstallPackage(const std::string& productCode, const std::string& folder)
+{
+    setup::TSetupSystem& system = setup::SetupSystem();
+    const win::ElevatedRun run = system.removePackage(productCode);
+    const DWORD result = run.outcome == win::ElevatedRun::Outcome::Ran ? run.exitCode : run.error;
+    // A file a running program holds goes at the next restart, as the installer's do.
+    if (run.outcome != win::ElevatedRun::Outcome::Ran ||
+        (result != ERROR_SUCCESS && result != ERROR_SUCCESS_REBOOT_REQUIRED &&
+         result != ERROR_SUCCESS_REBOOT_INITIATED)) {
+        // The Windows Installer undoes a removal that fails.
+        ShowNotUninstalled(win::SystemErrorText(HRESULT_FROM_WIN32(result)),
+                           result == ERROR_INSTALL_USEREXIT ? MB_ICONWARNING : MB_ICONERROR);
+        return;
+    }
+    // The program file this process runs from, when it is the package's, cannot be deleted
+    // now: it goes at the next restart, with its folder, as the installer's does.
+    const std::string programPath = app::ProgramPath();
+    if (lstrcmpiA(folder.c_str(), app::ProgramFolder().c_str()) == 0 &&
+        win::FileExists(programPath)) {
+        ScheduleDeletion(programPath);
+        ScheduleDeletion(folder);
+    }
+    // The user's own: shortcuts an older version made, the rule file, the log (before Vista,
+    // in the program folder).
+    DeleteShortcuts(UserShortcutFolders());
+    if (system.machineWide())
+        app::RemoveUserData();
+    else
+        RemoveProductFiles();
+    ShowUninstalled();
 }
 
 void TfrmMain::RemoveProductFiles()
