@@ -2,10 +2,10 @@
 // The settings and rules of one browser process, shared by the helpers of all its windows
 // and threads. Every change seen on the settings key's watch reads the settings again, and
 // every change of a policy key the policy with them; the rule file is read again when its
-// path, size or time of last write changed, or LastChange did. A new view is built apart, outside
-// the lock, by one thread at a time, and swapped in whole; meanwhile the other threads go on with
-// the last one. Only the process's first view, which has no last one, is read by each thread that
-// needs it: none waits on another.
+// path, size or time of last write changed, or LastChange did. A new view is built apart,
+// outside the lock, by one thread at a time, and swapped in whole; meanwhile the other
+// threads go on with the last one. Only the process's first view, which has no last one, is
+// read by each thread that needs it: none waits on another.
 #include <windows.h>
 
 #include <cstdint>

@@ -131,6 +131,7 @@ class BrowserHelper : public ::testing::Test {
     void SetUp() override
     {
         testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kKey);
+        testsupport::PolicyKeys::Clear();
         e2e::ClearUserData();
         folder_ = FreshProgramFolder("helper", {"QUELLOR.EXE", "QUELLOR.DLL"});
         ASSERT_EQ(CallEntry(folder_ + "QUELLOR.DLL", "DllRegisterServer"), S_OK);

@@ -53,7 +53,8 @@ class PolicyKeys {
     void SetDword(HKEY root, const char* name, DWORD value);
     // A rule of one of the list keys, named by the next number.
     void AddRule(HKEY root, const char* list, const std::string& url);
-    void Clear();
+    // Also what a test that sets none makes sure of: a test that died left them behind.
+    static void Clear();
 
   private:
     bool hadPolicies_[2];
