@@ -320,19 +320,22 @@ class TBrowserHelper final : public IObjectWithSite, public IDispatch {
     static bool Judge(const THelperState* state, const std::string& opening,
                       const std::string& popup, bool usersOwn, bool withRules = true)
     {
-        const rules::TRuleSet noRules; // empty: no allocation
         rules::TPopupPolicy policy = state ? state->policy : rules::TPopupPolicy{};
-        const rules::TRuleSet& ruleSet = state && withRules ? *state->rules : noRules;
+        // The administrator's rules, the computer's first, then the user's own.
+        const bool ruled = state && withRules;
+        const rules::TRuleSet* ruleSets[] = {ruled ? state->policyRules[0].get() : nullptr,
+                                             ruled ? state->policyRules[1].get() : nullptr,
+                                             ruled ? state->rules.get() : nullptr};
         rules::TPopupRequest request;
         request.openingPage = opening;
         request.popupUrl = popup;
         request.userRequested = usersOwn;
-        rules::TVerdict verdict = rules::JudgePopup(request, policy, ruleSet);
+        rules::TVerdict verdict = rules::JudgePopup(request, policy, ruleSets);
         // CTRL comes first in the order, but asking for the key's state costs the browser a
         // round trip: only a kill can be overruled by it.
         if (verdict.kill && policy.ignoreWhenCtrlKey && (GetAsyncKeyState(VK_CONTROL) & 0x8000)) {
             request.ctrlDown = true;
-            verdict = rules::JudgePopup(request, policy, ruleSet);
+            verdict = rules::JudgePopup(request, policy, ruleSets);
         }
         return verdict.kill;
     }

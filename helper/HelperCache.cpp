@@ -6,6 +6,7 @@
 
 #include "helper/Module.h"
 #include "helper_contract/HelperContract.h"
+#include "helper_contract/PolicyNames.h"
 #include "rules/RuleFile.h"
 
 namespace helper {
@@ -22,27 +23,43 @@ bool Same(const std::optional<double>& a, const std::optional<double>& b)
     return !a || std::memcmp(&*a, &*b, sizeof(double)) == 0;
 }
 
-// The next view from the current one: the settings read again when stale, the rules when
-// wanted and out of date. Nothing when nothing changed; throws when a part that changed
-// cannot be read (out of memory, a rule file held without shared reading).
-std::shared_ptr<THelperState> Build(const THelperState& current, std::uint64_t changes,
-                                    bool withRules)
+// The changes seen on the watches, of the settings key and of the policy keys.
+struct TChanges {
+    std::uint64_t settings = 0, policy = 0;
+};
+
+// The next view from the current one: the settings read again when they or the policy are
+// stale, the policy when it is, the rules when wanted and out of date. Nothing when nothing
+// changed; throws when a part that changed cannot be read (out of memory, a rule file held
+// without shared reading).
+std::shared_ptr<THelperState> Build(const THelperState& current, TChanges changes, bool withRules)
 {
     std::shared_ptr<THelperState> next;
-    if (current.settingsSeen != changes) {
+    if (current.settingsSeen != changes.settings || current.policySeen != changes.policy) {
         next = std::make_shared<THelperState>(current);
+        if (current.policySeen != changes.policy) {
+            auto policy = std::make_shared<const TQuellorPolicy>(TQuellorPolicy::Read());
+            for (int scope = 0; scope < TQuellorPolicy::kScopeCount; ++scope)
+                next->policyRules[scope] = std::make_shared<const rules::TRuleSet>(
+                    policy->Rules(static_cast<TQuellorPolicy::TScope>(scope)));
+            next->groupPolicy = std::move(policy);
+            next->policySeen = changes.policy;
+        }
         win::RegKey key;
         next->lastChange = TQuellorSettings::ReadChangeMarks(key).lastChange;
         TQuellorSettings settings(false);
         if (!settings.LoadTolerant()) throw std::bad_alloc();
+        settings.ApplyPolicy(*next->groupPolicy);
         next->settings = std::move(settings);
         next->policy = {next->settings.DefaultNoPopups, next->settings.IgnoreWhenCtrlKey};
-        next->settingsSeen = changes;
+        next->settingsSeen = changes.settings;
     }
     if (!withRules) return next;
 
     const THelperState& now = next ? *next : current;
-    const std::string& path = now.settings.RuleFile;
+    // While the administrator's rules are the only ones used, the user's file is not read.
+    const std::string path =
+        now.groupPolicy->OnlyAdministratorRules() ? std::string() : now.settings.RuleFile;
     win::FileStamp stamp = path.empty() ? win::FileStamp{} : win::StampOf(path);
     // An apply writes LastChange before the rule file, so a new LastChange reads the rules
     // again too: a same-size rewrite within the file system's time resolution (two seconds
@@ -70,7 +87,12 @@ std::shared_ptr<THelperState> Build(const THelperState& current, std::uint64_t c
 
 } // namespace
 
-THelperCache::THelperCache() : keyChanged_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+THelperCache::THelperCache()
+    : keyChanged_(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+      policyWatches_{TKeyWatch(HKEY_LOCAL_MACHINE, contract::kPolicyKey, KEY_WOW64_64KEY),
+                     TKeyWatch(HKEY_CURRENT_USER, contract::kPolicyKey, KEY_WOW64_64KEY)}
+{
+}
 
 THelperCache& THelperCache::Instance()
 {
@@ -78,9 +100,16 @@ THelperCache& THelperCache::Instance()
 }
 
 // Called with the lock held. Watch first, read later: a change made while a view is being
-// read is not missed. The watch also ends, setting the event, when the thread that asked for
+// read is not missed. A watch also ends, setting its event, when the thread that asked for
 // it ends.
 void THelperCache::NoticeChanges()
+{
+    NoticeSettingsChanges();
+    for (TKeyWatch& watch : policyWatches_)
+        if (!watch.Quiet() && watch.Renew()) ++policyChanges_;
+}
+
+void THelperCache::NoticeSettingsChanges()
 {
     if (watching_ && WaitForSingleObject(keyChanged_.get(), 0) == WAIT_TIMEOUT) return;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -109,8 +138,10 @@ std::shared_ptr<const THelperState> THelperCache::Refresh(bool withRules)
     if (!state_) state_ = std::make_shared<const THelperState>();
     NoticeChanges();
     const std::shared_ptr<const THelperState> current = state_;
-    const std::uint64_t changes = settingsChanges_;
-    if (current->settingsSeen == changes && !withRules) return current;
+    const TChanges changes{settingsChanges_, policyChanges_};
+    if (current->settingsSeen == changes.settings && current->policySeen == changes.policy &&
+        !withRules)
+        return current;
     // While one thread reads a new view, the others go on with the last. Before its first
     // view a process has nothing to judge by: a thread that needs it then reads it itself
     // rather than wait on another's reading.

@@ -1,10 +1,11 @@
 #pragma once
 // The settings and rules of one browser process, shared by the helpers of all its windows
-// and threads. Every change seen on the settings key's watch reads the settings again; the
-// rule file is read again when its path, size or time of last write changed, or LastChange
-// did. A new view is built apart, outside the lock, by one thread at a time, and swapped in
-// whole; meanwhile the other threads go on with the last one. Only the process's first view,
-// which has no last one, is read by each thread that needs it: none waits on another.
+// and threads. Every change seen on the settings key's watch reads the settings again, and
+// every change of a policy key the policy with them; the rule file is read again when its
+// path, size or time of last write changed, or LastChange did. A new view is built apart,
+// outside the lock, by one thread at a time, and swapped in whole; meanwhile the other
+// threads go on with the last one. Only the process's first view, which has no last one, is
+// read by each thread that needs it: none waits on another.
 #include <windows.h>
 
 #include <cstdint>
@@ -13,7 +14,9 @@
 #include <optional>
 #include <string>
 
+#include "helper/KeyWatch.h"
 #include "rules/RuleMatch.h"
+#include "settings/QuellorPolicy.h"
 #include "settings/QuellorSettings.h"
 #include "win/Files.h"
 
@@ -23,12 +26,19 @@ namespace helper {
 inline constexpr std::uint64_t kMaxHelperRules = 100'000;
 
 struct THelperState {
+    // The user's own settings with what Group Policy sets put over them.
     TQuellorSettings settings{false};
     rules::TPopupPolicy policy;
+    // The user's own rules: none while the administrator's are the only ones used.
     std::shared_ptr<const rules::TRuleSet> rules = std::make_shared<const rules::TRuleSet>();
+    std::shared_ptr<const TQuellorPolicy> groupPolicy = std::make_shared<const TQuellorPolicy>();
+    // The administrator's rules by scope, judged before the user's own.
+    std::shared_ptr<const rules::TRuleSet> policyRules[TQuellorPolicy::kScopeCount] = {rules,
+                                                                                       rules};
 
     // What each part was read from, to tell when it is out of date.
-    std::uint64_t settingsSeen = 0; // the key's changes taken in (see THelperCache)
+    std::uint64_t settingsSeen = 0;   // the key's changes taken in (see THelperCache)
+    std::uint64_t policySeen = 0;     // the policy keys' changes taken in
     std::optional<double> lastChange; // as the settings were read
     bool rulesRead = false;
     std::string rulesPath;
@@ -50,6 +60,7 @@ class THelperCache {
   private:
     std::shared_ptr<const THelperState> Refresh(bool withRules);
     void NoticeChanges();
+    void NoticeSettingsChanges();
 
     std::mutex mutex_;
     std::shared_ptr<const THelperState> state_;
@@ -63,6 +74,9 @@ class THelperCache {
     bool watching_ = false;
     bool keyMissingSeen_ = false;
     std::uint64_t settingsChanges_ = 0; // changes seen on the watch
+    // The computer's and the user's policy keys, made or not.
+    TKeyWatch policyWatches_[TQuellorPolicy::kScopeCount];
+    std::uint64_t policyChanges_ = 0;
 };
 
 } // namespace helper

@@ -5,8 +5,8 @@ SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 
 pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools cmake ninja-build
-      googletest clang wine wine32:i386 wine64 fonts-wine xvfb xauth fp-utils icoutils nsis zip
-      python3 make wixl msitools)
+      googletest libxml2-dev clang wine wine32:i386 wine64 fonts-wine xvfb xauth fp-utils icoutils
+      nsis zip python3 make wixl msitools)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

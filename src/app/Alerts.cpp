@@ -84,8 +84,10 @@ bool TfrmMain::WritePendingKills(DWORD waitMs, bool evenUnlocked)
         // Kills a browser kept and ended before it could log them: logged, counted and
         // alerted now, as the browser would have done.
         TQuellorSettings settings(false);
-        if (settings.LoadTolerant())
+        if (settings.LoadTolerant()) {
+            settings.ApplyPolicy(TQuellorPolicy::Read());
             history::TakeKeptKills(log, settings.MaxLogSize, history::TKillRecording{});
+        }
     }
     // A counter that cannot be written is given up, as the helper gives it up.
     double now = NowAsOleDate();

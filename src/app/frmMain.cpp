@@ -2,6 +2,7 @@
 
 #include <htmlhelp.h>
 
+#include <cstring>
 #include <vector>
 
 #include "app/CommandLine.h"
@@ -10,7 +11,9 @@
 #include "app/UserData.h"
 #include "helper_contract/HelperContract.h"
 #include "helper_contract/KillPolicy.h"
+#include "settings/QuellorSettings.h"
 #include "setup/SetupSystem.h"
+#include "win/Error.h"
 #include "win/Modules.h"
 
 namespace {
@@ -129,6 +132,8 @@ void TfrmMain::CreateShell()
     lblHelp.SetFontColor(RGB(0, 0, 255));
     lblHelp.SetHandCursor();
     lblHelp.OnClick = [this](ui::TObject* s) { lblHelpClick(s); };
+    lblManaged.Create(*this, "Some settings are managed\nby your organisation.", 104, 312);
+    lblManaged.SetVisible(false);
 
     auto item = [this](ui::TMenuItem& menuItem, const char* caption) {
         menuItem.Caption = caption;
@@ -199,9 +204,8 @@ void TfrmMain::FormCreate(ui::TObject*)
     pageMain.SetActivePage(tabDefault);
     ReadVersion();
     memAbout.InsertLine(0, "Quellor Version " + std::to_string(VersionMajor) + "." +
-                               std::to_string(VersionMinor) + "." +
-                               std::to_string(VersionRelease) + "." +
-                               std::to_string(VersionBuild));
+                               std::to_string(VersionMinor) + "." + std::to_string(VersionRelease) +
+                               "." + std::to_string(VersionBuild));
 
     RemoveOldUserShortcuts();
     // Each failure is shown and start-up goes on: stopping here would leave a hidden
@@ -257,10 +261,38 @@ void TfrmMain::FormShow(ui::TObject*)
 
 void TfrmMain::pageMainChange(ui::TObject*)
 {
+    ShowManaged();
     if (pageMain.ActivePage() == &tabRules)
         LoadRules();
     else if (pageMain.ActivePage() == &tabHistory)
         LoadHistory();
+}
+
+void TfrmMain::ShowManaged()
+{
+    const ui::TTabSheet* page = pageMain.ActivePage();
+    bool managed = false;
+    if (page == &tabDefault)
+        managed = DefaultBehaviourManaged();
+    else if (page == &tabRules)
+        managed = Policy.ManagesRules();
+    else if (page == &tabHistory)
+        managed = Policy.OnlyAdministratorRules() ||
+                  TQuellorSettings::SetByPolicy(Policy, &TQuellorSettings::MaxLogSize);
+    lblManaged.SetVisible(managed);
+}
+
+void TfrmMain::WMSettingChange(const char* area)
+{
+    // Windows says "Policy" when Group Policy was applied. The alerts and the file-sharing
+    // ad blocker act on the controls, so they take the new values now; a window in use
+    // takes them when it is shown next, as it takes the user's own.
+    if (!area || std::strcmp(area, "Policy") != 0 || Visible()) return;
+    try {
+        SettingsRefresh();
+    } catch (const win::EQuellorError&) {
+        // A broken value of the user's: said at start and when the window is shown.
+    }
 }
 
 void TfrmMain::FormCloseQuery(ui::TObject*, bool& canClose)
@@ -308,7 +340,10 @@ bool TfrmMain::FormHelp(WORD command, LONG, bool& callHelp)
     return true;
 }
 
-void TfrmMain::lblHelpClick(ui::TObject*) { ui::Application().HelpCommand(HELP_CONTENTS, 0); }
+void TfrmMain::lblHelpClick(ui::TObject*)
+{
+    ui::Application().HelpCommand(HELP_CONTENTS, 0);
+}
 
 void TfrmMain::lblWebsiteHyperlinkClick(ui::TObject*)
 {
@@ -323,6 +358,9 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp)
         return 0;
     case WM_QUERYENDSESSION:
         return WMQueryEndSession();
+    case WM_SETTINGCHANGE:
+        WMSettingChange(reinterpret_cast<const char*>(lp));
+        break;
     default:
         // A restarted Explorer: without this the icon, and the only way in, stays gone.
         if (TaskbarCreatedMessage && msg == TaskbarCreatedMessage) {

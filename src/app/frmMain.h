@@ -11,6 +11,7 @@
 
 #include "history/LogEntry.h"
 #include "settings/LogSizeText.h"
+#include "settings/QuellorPolicy.h"
 #include "ui/Application.h"
 #include "ui/Controls.h"
 #include "win/Handles.h"
@@ -38,6 +39,8 @@ class TfrmMain : public ui::TForm {
     ui::TTabSheet tabDefault, tabRules, tabHistory, tabAbout;
     ui::TButton btnOk, btnCancel, btnApply;
     ui::TLabel lblHelp;
+    // Shown while Group Policy sets something on the page in view.
+    ui::TLabel lblManaged;
     ui::TGroupBox grpAbout;
     ui::TMemo memAbout;
     ui::TLabel lblVisitWebsite, lblWebsiteHyperlink;
@@ -72,6 +75,10 @@ class TfrmMain : public ui::TForm {
     void lblWebsiteHyperlinkClick(ui::TObject* sender);
     // Loads the page just chosen (by a tab, the tray menu or showing the window).
     void pageMainChange(ui::TObject* sender);
+    // The line that says the page in view is managed, shown or hidden.
+    void ShowManaged();
+    // Group Policy was applied again: the settings are read again while nobody edits them.
+    void WMSettingChange(const char* area);
 
     // "TaskbarCreated": the shell (re)started and holds none of our icons.
     UINT TaskbarCreatedMessage = 0;
@@ -128,6 +135,9 @@ class TfrmMain : public ui::TForm {
     // The last log size the box showed as a valid number: what Apply keeps when the
     // box holds no number at all.
     int LastValidMaxLogSize = settings::kDefaultLogSize;
+    // What Group Policy set when the settings were last shown: those controls show its
+    // values, greyed, and the Rules Engine page lists its rules.
+    TQuellorPolicy Policy;
 
     void CreateDefaultPage();
     // The log-size box with its label, on the page that shows it.
@@ -136,7 +146,9 @@ class TfrmMain : public ui::TForm {
     void SettingsRefresh();
     // Start-up's refresh: a load error is shown and the values read before it are used.
     void SettingsRefreshAtStartup();
-    void ShowSettings(const TQuellorSettings& settings);
+    void ShowSettings(const TQuellorSettings& own, const TQuellorPolicy& policy);
+    // Some box of the Default Behaviour page shows a policy's value.
+    bool DefaultBehaviourManaged() const;
     void SettingsApply();
     void SettingChanged(ui::TObject* sender);
     void AllowNumbersOnly(ui::TObject* sender, char& key);
@@ -149,6 +161,9 @@ class TfrmMain : public ui::TForm {
     ui::TGroupBox grpRules;
     ui::TListView lvwRules;
     ui::TButton btnDeleteRule, btnEditRule, btnAddRule;
+    // Marks the rows of the administrator's rules in the list's item data, beside the kind:
+    // listed first, never edited, deleted or saved.
+    static constexpr LPARAM kAdministratorRule = 0x100;
 
     // True while the last load of the rule file failed: the list is then not the file's
     // content and must not be saved over it.
@@ -157,6 +172,9 @@ class TfrmMain : public ui::TForm {
     // changes: the file holds nothing the list lacks, and until the list is saved, entering
     // the page keeps it as it did while there was no file.
     bool RulesFileInList = false;
+    // False while the administrator's rules are the only ones used: the list then holds
+    // none of the user's, and nothing of it is saved.
+    bool OwnRulesListed = true;
 
     void CreateRulesPage();
     void LoadRules();
@@ -165,6 +183,9 @@ class TfrmMain : public ui::TForm {
     void btnEditRuleClick(ui::TObject* sender);
     void btnDeleteRuleClick(ui::TObject* sender);
     void lvwRulesDblClick(ui::TObject* sender);
+    // The selection moved: the administrator's rules cannot be edited or deleted.
+    void lvwRulesChange(ui::TObject* sender);
+    bool IsAdministratorRule(int row) const;
 
     // ---- history (app/pages/HistoryPage.cpp) -------------------------------------------
     ui::TGroupBox grpKillList;

@@ -164,15 +164,28 @@ int TRuleSet::Match(const TAddress& openingPage, const TAddress& popup) const
     return Better(site, own) ? site : own;
 }
 
-TVerdict JudgePopup(const TPopupRequest& request, const TPopupPolicy& policy, const TRuleSet& rules)
+TVerdict JudgePopup(const TPopupRequest& request, const TPopupPolicy& policy,
+                    std::span<const TRuleSet* const> ruleSets)
 {
     if (request.ctrlDown && policy.ignoreWhenCtrlKey) return {false, TVerdictReason::CtrlKey};
     if (request.userRequested) return {false, TVerdictReason::UserRequested};
-    int rule =
-        rules.Match(NormalizeAddress(request.openingPage), NormalizeAddress(request.popupUrl));
-    if (rule >= 0)
-        return {!Allows(rules.at(static_cast<std::size_t>(rule)).kind), TVerdictReason::Rule, rule};
+    const TAddress page = NormalizeAddress(request.openingPage),
+                   popup = NormalizeAddress(request.popupUrl);
+    for (std::size_t set = 0; set < ruleSets.size(); ++set) {
+        if (!ruleSets[set]) continue;
+        const TRuleSet& rules = *ruleSets[set];
+        int rule = rules.Match(page, popup);
+        if (rule >= 0)
+            return {!Allows(rules.at(static_cast<std::size_t>(rule)).kind), TVerdictReason::Rule,
+                    rule, static_cast<int>(set)};
+    }
     return {policy.defaultNoPopups, TVerdictReason::Default};
+}
+
+TVerdict JudgePopup(const TPopupRequest& request, const TPopupPolicy& policy, const TRuleSet& rules)
+{
+    const TRuleSet* one[] = {&rules};
+    return JudgePopup(request, policy, one);
 }
 
 std::string_view VerdictReasonText(TVerdictReason reason)

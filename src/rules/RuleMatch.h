@@ -3,6 +3,7 @@
 // built-in advert table. Platform-free: built natively for the sanitizer and fuzz tests.
 #include <cstddef>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -82,8 +83,13 @@ enum class TVerdictReason { CtrlKey, UserRequested, Rule, Default };
 struct TVerdict {
     bool kill = false;
     TVerdictReason reason = TVerdictReason::Default;
-    int rule = -1;
+    int rule = -1;    // the deciding rule's index in its set
+    int ruleSet = -1; // and that set's place in the list judged
 };
+// The rule sets in the order they are judged: a set decides only where none before it has a
+// matching rule (the administrator's before the user's own). Null sets are skipped.
+TVerdict JudgePopup(const TPopupRequest& request, const TPopupPolicy& policy,
+                    std::span<const TRuleSet* const> ruleSets);
 TVerdict JudgePopup(const TPopupRequest& request, const TPopupPolicy& policy,
                     const TRuleSet& rules);
 std::string_view VerdictReasonText(TVerdictReason reason); // "ctrl", "user", "rule", "default"

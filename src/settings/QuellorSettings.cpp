@@ -1,6 +1,7 @@
 #include "settings/QuellorSettings.h"
 
 #include <cstring>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -146,7 +147,7 @@ struct TSettingValue {
 };
 
 using S = TQuellorSettings;
-const TSettingValue kValues[] = {
+constexpr TSettingValue kValues[] = {
     {"DefaultNoPopups", &S::DefaultNoPopups, true},
     {"IgnoreWhenCtrlKey", &S::IgnoreWhenCtrlKey, true},
     {"BlockAds", &S::BlockAds, true},
@@ -170,6 +171,42 @@ const TSettingValue kValues[] = {
     {contract::kLogFile, &S::LogFile, false},
     {contract::kRuleFile, &S::RuleFile, false},
 };
+
+// Every policy that replaces a setting names a value of the key that holds a number.
+constexpr bool NamesANumber(std::string_view name)
+{
+    for (const TSettingValue& value : kValues)
+        if (name == value.name)
+            return std::holds_alternative<bool S::*>(value.member) ||
+                   std::holds_alternative<int32_t S::*>(value.member);
+    return false;
+}
+constexpr bool PolicySettingsAreValues()
+{
+    for (const contract::TPolicyName& policy : contract::kPolicyNames)
+        if (policy.setting && !NamesANumber(policy.name)) return false;
+    return true;
+}
+static_assert(PolicySettingsAreValues(), "a policy replaces a DWORD value of the settings key");
+
+void Assign(bool& member, std::uint32_t value)
+{
+    member = value != 0;
+}
+void Assign(int32_t& member, std::uint32_t value)
+{
+    member = static_cast<int32_t>(value);
+}
+void Assign(std::string&, std::uint32_t) {}
+void Assign(double&, std::uint32_t) {}
+
+template <typename Member> bool SetByPolicy(const TQuellorPolicy& policy, Member member)
+{
+    for (const TSettingValue& value : kValues)
+        if (auto held = std::get_if<Member>(&value.member); held && *held == member)
+            return policy.Sets(value.name);
+    return false;
+}
 
 // Each value read or written by its member's type.
 void ReadValue(HKEY k, const TSettingValue& value, TQuellorSettings& s)
@@ -266,14 +303,31 @@ void TQuellorSettings::LoadKillCounters()
     }
 }
 
-void TQuellorSettings::Save()
+void TQuellorSettings::ApplyPolicy(const TQuellorPolicy& policy)
+{
+    for (const TSettingValue& value : kValues)
+        if (std::optional<std::uint32_t> set = policy.Value(value.name))
+            std::visit([&](auto member) { Assign(this->*member, *set); }, value.member);
+}
+
+bool TQuellorSettings::SetByPolicy(const TQuellorPolicy& policy, bool TQuellorSettings::*member)
+{
+    return ::SetByPolicy(policy, member);
+}
+
+bool TQuellorSettings::SetByPolicy(const TQuellorPolicy& policy, int32_t TQuellorSettings::*member)
+{
+    return ::SetByPolicy(policy, member);
+}
+
+void TQuellorSettings::Save(const TQuellorPolicy& managed)
 {
     win::RegKey key = OpenForWriting();
     if (!key) return;
     HKEY k = key.get();
     Write(k, kLastChange, NowAsOleDate());
     for (const TSettingValue& value : kValues)
-        if (value.saved) WriteValue(k, value, *this);
+        if (value.saved && !managed.Sets(value.name)) WriteValue(k, value, *this);
 }
 
 void TQuellorSettings::RenewLastChange()

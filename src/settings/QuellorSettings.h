@@ -9,6 +9,7 @@
 #include <string>
 
 #include "settings/LogSizeText.h"
+#include "settings/QuellorPolicy.h"
 #include "win/Handles.h"
 
 // <mmsystem.h> makes PlaySound a macro; here it is the name of a setting.
@@ -62,8 +63,14 @@ class TQuellorSettings {
     };
     static TChangeMarks ReadChangeMarks(win::RegKey& key);
     void LoadKillCounters();
-    // LastChange, then the sixteen settings values; never the counters or the paths.
-    void Save();
+    // Every value a policy sets replaces the user's own; the others stay as they are.
+    void ApplyPolicy(const TQuellorPolicy& policy);
+    // Whether a policy sets the value a member holds.
+    static bool SetByPolicy(const TQuellorPolicy& policy, bool TQuellorSettings::*member);
+    static bool SetByPolicy(const TQuellorPolicy& policy, int32_t TQuellorSettings::*member);
+    // LastChange, then the sixteen settings values but those the policy sets, which keep
+    // the user's own; never the counters or the paths.
+    void Save(const TQuellorPolicy& managed = {});
     // LastChange alone, renewed before a rule file saved outside Apply is written, so that
     // a browser that read the file meanwhile reads it again.
     static void RenewLastChange();

@@ -272,6 +272,16 @@ void TListView::AddColumn(const std::string& caption, int width)
     SendMessageA(hwnd_, LVM_INSERTCOLUMNA, column.iSubItem, reinterpret_cast<LPARAM>(&column));
 }
 
+void TListView::DeleteColumn(int index)
+{
+    SendMessageA(hwnd_, LVM_DELETECOLUMN, index, 0);
+}
+
+void TListView::SetColumnWidth(int index, int width)
+{
+    SendMessageA(hwnd_, LVM_SETCOLUMNWIDTH, index, MAKELPARAM(width, 0));
+}
+
 int TListView::AddItem(std::vector<std::string> texts, LPARAM data)
 {
     return rows_ ? rows_->Add(std::move(texts), data, updating_ > 0) : -1;
@@ -408,6 +418,12 @@ bool TListView::Notify(NMHDR* header, LRESULT& result)
         Fire(OnDblClick, this);
         result = 0;
         return true;
+    }
+    if (header->code == LVN_ITEMCHANGED) {
+        const auto* change = reinterpret_cast<NMLISTVIEW*>(header);
+        if ((change->uChanged & LVIF_STATE) &&
+            ((change->uNewState ^ change->uOldState) & LVIS_SELECTED))
+            Fire(OnChange, this);
     }
     return rows_ && rows_->Notify(header, result);
 }

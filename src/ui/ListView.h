@@ -15,6 +15,8 @@ namespace ui {
 class TListView : public TControl {
   public:
     TNotifyEvent OnDblClick;
+    // The selection moved to another row or to none.
+    TNotifyEvent OnChange;
     // A right click on the rows (the control has selected the row under the pointer by
     // then), Shift+F10 or the Applications key; the header's right click is not one.
     TContextPopupEvent OnContextPopup;
@@ -24,6 +26,8 @@ class TListView : public TControl {
     TListView();
     ~TListView() override;
     void AddColumn(const std::string& caption, int width);
+    void DeleteColumn(int index);
+    void SetColumnWidth(int index, int width);
     int AddItem(std::vector<std::string> texts, LPARAM data = 0);
     // Rows added in between are drawn, and in a virtual list counted, when updating ends.
     void BeginUpdate();

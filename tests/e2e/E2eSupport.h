@@ -92,21 +92,31 @@ inline std::string UserLogFolder()
     return appData == std::string::npos ? std::string() : local.replace(appData, 7, "\\LocalLow\\");
 }
 
+// A folder (its path ending in a backslash) with everything in it, the kept kills' folder
+// beside the log included.
+inline void DeleteFolderTree(const std::string& folder)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = data.cFileName;
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileA((folder + name).c_str());
+            else if (name != "." && name != "..")
+                DeleteFolderTree(folder + name + "\\");
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
 // What another test's Quellor left in the user's folders: a test starts from "never run".
 inline void ClearUserData()
 {
     for (const std::string& folder : {UserRuleFolder(), UserLogFolder()}) {
         if (folder.empty()) continue;
-        WIN32_FIND_DATAA data;
-        HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                    DeleteFileA((folder + data.cFileName).c_str());
-            } while (FindNextFileA(find, &data));
-            FindClose(find);
-        }
-        RemoveDirectoryA(folder.c_str());
+        DeleteFolderTree(folder);
         RemoveDirectoryA(folder.substr(0, folder.size() - 8).c_str()); // ...\Tandrel
     }
 }

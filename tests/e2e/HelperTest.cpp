@@ -131,6 +131,7 @@ class BrowserHelper : public ::testing::Test {
     void SetUp() override
     {
         testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kKey);
+        testsupport::PolicyKeys::Clear();
         e2e::ClearUserData();
         folder_ = FreshProgramFolder("helper", {"QUELLOR.EXE", "QUELLOR.DLL"});
         ASSERT_EQ(CallEntry(folder_ + "QUELLOR.DLL", "DllRegisterServer"), S_OK);
@@ -445,6 +446,60 @@ popup http://ads.example.com/x.html
               std::vector<std::string>({"visit http://www.news.example/",
                                         "popup http://ads.example.com/x.html -> allowed",
                                         "popup http://ads.example.com/x.html -> killed"}));
+}
+
+// Group Policy in a running browser, its keys made only after the browser started: the
+// computer's rules judged before the user's, the computer's settings over the user policy's
+// over the user's own, the user's rules left out while only the administrator's are used,
+// and the user's own back once the keys are gone.
+TEST_F(BrowserHelper, PolicyComesFirstAndReachesARunningBrowser)
+{
+    testsupport::PolicyKeys policy;
+    StartQuellor();
+    testsupport::WriteFileBytes(rulePath_,
+                                RuleBytes("ads.example.com", 2) + RuleBytes("trusted.example", 1));
+    Meeting before("quellor-test-before"), made("quellor-test-made"), judged("quellor-test-judged"),
+        only("quellor-test-only"), onlyJudged("quellor-test-only-judged"),
+        gone("quellor-test-gone");
+    Process browser = StartBrowser("policy", R"(visit http://www.news.example/
+popup http://ads.example.com/1.html
+popup http://other.example/2.html
+signal quellor-test-before
+waitfor quellor-test-made
+popup http://ads.example.com/3.html
+popup http://other.example/4.html
+signal quellor-test-judged
+waitfor quellor-test-only
+visit http://trusted.example/
+popup http://other.example/5.html
+signal quellor-test-only-judged
+waitfor quellor-test-gone
+popup http://other.example/6.html
+popup http://ads.example.com/7.html
+)");
+    ASSERT_TRUE(before.Wait());
+    policy.AddRule(HKEY_LOCAL_MACHINE, "CloseStartingWith", "ads.example.com/");
+    policy.SetDword(HKEY_CURRENT_USER, "DefaultNoPopups", 0);
+    made.Signal();
+    ASSERT_TRUE(judged.Wait());
+    policy.SetDword(HKEY_LOCAL_MACHINE, "DefaultNoPopups", 1);
+    policy.SetDword(HKEY_CURRENT_USER, "OnlyAdministratorRules", 1);
+    only.Signal();
+    ASSERT_TRUE(onlyJudged.Wait());
+    policy.Clear();
+    gone.Signal();
+    EXPECT_EQ(Finish(browser, "policy"),
+              std::vector<std::string>({
+                  "visit http://www.news.example/",
+                  "popup http://ads.example.com/1.html -> allowed", // the user's rule
+                  "popup http://other.example/2.html -> killed",    // the user's default
+                  "popup http://ads.example.com/3.html -> killed",  // the computer's rule first
+                  "popup http://other.example/4.html -> allowed",   // the user policy's default
+                  "visit http://trusted.example/",
+                  "popup http://other.example/5.html -> killed",  // no user's rule; the computer's
+                  "popup http://other.example/6.html -> allowed", // the user's rule again
+                  "popup http://ads.example.com/7.html -> allowed",
+              }));
 }
 
 // The writer's thread ends when no kill came for a while; the next kill starts another,

@@ -243,6 +243,29 @@ TEST_F(HistoryMenuTest, TheMenuOpensOnTheEntryFromEveryWayInWithTheItemsThatAppl
     EXPECT_TRUE(boxes.empty());
 }
 
+// While only the administrator's rules are used the Allow items are greyed, a pick from a menu
+// shown before does nothing, and the page says it is managed.
+TEST_F(HistoryMenuTest, AllowIsGreyedWhileOnlyTheAdministratorsRulesAreUsed)
+{
+    testsupport::PolicyKeys policy;
+    policy.SetDword(HKEY_LOCAL_MACHINE, "OnlyAdministratorRules", 1);
+    form->SettingsRefresh(); // as showing the window does
+    form->mnuHistoryLog.Click();
+    EXPECT_TRUE(form->lblManaged.Visible());
+    form->lvwLog.Select(0);
+    MenuRobot robot("");
+    AppsKey();
+    ASSERT_TRUE(robot.seen);
+    std::vector<bool> greyed;
+    for (const MenuItemSeen& item : robot.items)
+        greyed.push_back(item.grayed);
+    EXPECT_EQ(greyed, (std::vector<bool>{false, false, false, true, true}));
+    Pick(0, 'v');
+    Pick(0, 's');
+    EXPECT_FALSE(testsupport::FileExists(RulePath()));
+    EXPECT_TRUE(form->lvwRules.Count() == 0);
+}
+
 TEST_F(HistoryMenuTest, OpenAndCopyTakeThePopupsAddressAndOpenOnlyWebAddresses)
 {
     const struct {

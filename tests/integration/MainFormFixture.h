@@ -28,6 +28,7 @@ protected:
         folder = testsupport::FreshFolder("form");
         app::SetProgramPathForTests(folder + "QUELLOR.EXE");
         testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
+        testsupport::PolicyKeys::Clear();
         ui::Application().ResetTerminated();
         ui::Application().MessageBoxHook = [this](HWND owner, const std::string& text,
                                                   const std::string& caption, UINT flags) {

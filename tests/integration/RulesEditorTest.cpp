@@ -292,3 +292,76 @@ TEST_F(RulesEditorTest, DeleteRemovesTheSelectedRowAtOnce)
     EXPECT_EQ(RuleFile(), stored);
     EXPECT_FALSE(form->RulesChanged);
 }
+
+// The administrator's rules come first, the computer's before the user policy's, marked in a
+// column of their own; they cannot be edited or deleted and are never saved with the user's.
+// While they are the only ones used, the user's are neither listed, added nor saved.
+TEST_F(RulesEditorTest, TheAdministratorsRulesComeFirstMarkedAndAreNeverEditedOrSaved)
+{
+    testsupport::PolicyKeys policy;
+    policy.AddRule(HKEY_CURRENT_USER, "AllowStartingWith", "partner.example/");
+    policy.AddRule(HKEY_LOCAL_MACHINE, "CloseWhileVisiting", "ads.example");
+    policy.Set(HKEY_LOCAL_MACHINE, "CloseStartingWith\\odd", REG_DWORD, std::string(4, '\1'));
+    WriteRuleFile(Record("mine.example", 1) + Record("yours.example", 4));
+    auto reshow = [&] {
+        form->Hide();
+        ShowRulesPage();
+    };
+    reshow();
+    auto ruled = [](const std::string& url, int kind) {
+        return RuleRow{url, kKindText[kind], kind | TfrmMain::kAdministratorRule};
+    };
+    const RuleRows listed = {ruled("ads.example", 3), ruled("partner.example/", 2),
+                             Row("mine.example", 1), Row("yours.example", 4)};
+    EXPECT_EQ(Rows(), listed);
+    ASSERT_EQ(form->lvwRules.ColumnCount(), 3);
+    EXPECT_EQ(testsupport::ReadListColumn(form->lvwRules.Handle(), 2).text, "Set By");
+    EXPECT_EQ(form->lvwRules.ItemText(1, 2), "Organisation");
+    EXPECT_EQ(form->lvwRules.ItemText(2, 2), "");
+    EXPECT_TRUE(form->lblManaged.Visible());
+
+    // Greyed while one is selected; their handlers refuse all the same.
+    form->lvwRules.Select(1);
+    EXPECT_FALSE(form->btnEditRule.Enabled());
+    EXPECT_FALSE(form->btnDeleteRule.Enabled());
+    EditorScript none({});
+    Click(form->btnEditRule, none);
+    DoubleClickRow(1);
+    Press(form->btnDeleteRule);
+    Pump(300);
+    EXPECT_EQ(none.opened, 0);
+    EXPECT_EQ(Rows(), listed);
+    form->lvwRules.Select(3);
+    EXPECT_TRUE(form->btnDeleteRule.Enabled());
+    Press(form->btnDeleteRule);
+    Pump();
+    form->btnApply.Click();
+    EXPECT_EQ(RuleFile(), Record("mine.example", 1)) << "the user's own rules alone";
+
+    // Without a file the list keeps the user's rows, under the administrator's once.
+    DeleteFileA(RulePath().c_str());
+    ClickTab(form->tabDefault);
+    ClickTab(form->tabRules);
+    EXPECT_EQ(Rows(), (RuleRows{listed[0], listed[1], listed[2]}));
+    WriteRuleFile(Record("mine.example", 1));
+
+    policy.SetDword(HKEY_CURRENT_USER, "OnlyAdministratorRules", 1);
+    reshow();
+    EXPECT_EQ(Rows(), (RuleRows{listed[0], listed[1]}));
+    EXPECT_FALSE(form->btnAddRule.Enabled());
+    EditorScript add({});
+    Click(form->btnAddRule, add);
+    EXPECT_EQ(add.opened, 0);
+    form->RulesChanged = true;
+    form->btnApply.Click();
+    EXPECT_EQ(RuleFile(), Record("mine.example", 1)) << "never emptied";
+
+    // No policy: the page as it always was.
+    policy.Clear();
+    reshow();
+    EXPECT_EQ(Rows(), RuleRows{Row("mine.example", 1)});
+    EXPECT_EQ(form->lvwRules.ColumnCount(), 2);
+    EXPECT_EQ(testsupport::ReadListColumn(form->lvwRules.Handle(), 0).width, 200);
+    EXPECT_TRUE(form->btnAddRule.Enabled());
+    EXPECT_FALSE(form->lblManaged.Visible());
+}

@@ -533,3 +533,89 @@ TEST_F(SettingsPageTest, PickingASoundFilePlaysItAtOnceThroughTheSoundSeam)
     form->btnApply.Click();
     EXPECT_EQ(settingskey::Get("SoundFile"), (Raw{REG_SZ, Sz(soundDir + "old.wav")}));
 }
+
+// Group Policy over the user's own settings: the computer's value, else the user policy's,
+// else the user's own; a value a policy sets is shown greyed, the page says it is managed,
+// and Apply keeps the user's own value of it as it was.
+TEST_F(SettingsPageTest, PolicyValuesAreShownGreyedAndApplyKeepsTheUsersOwn)
+{
+    testsupport::PolicyKeys policy;
+    // Each value: nullptr not set, "sz" a text (no policy), else a DWORD.
+    const struct {
+        const char* name;
+        const char *computer, *user, *own;
+        const char* shown; // the box ("1" ticked) or the log size
+        bool managed;
+    } cases[] = {
+        {"DefaultNoPopups", nullptr, nullptr, "0", "0", false},
+        {"DefaultNoPopups", nullptr, "1", "0", "1", true},
+        {"DefaultNoPopups", "0", "1", "1", "0", true},
+        {"DisableTheater", "1", nullptr, nullptr, "1", true},
+        {"PlaySound", nullptr, "7", "0", "1", true},
+        {"IgnoreWhenCtrlKey", "sz", "0", "1", "0", true},
+        {"AlwaysShowMenuBar", "sz", nullptr, "1", "1", false},
+        {"MaxLogSize", nullptr, "5000", "2500", "5000", true},
+        {"MaxLogSize", "20000", "300", "2500", "10000", true},
+    };
+    for (const auto& c : cases) {
+        policy.Clear();
+        settingskey::Clear();
+        for (auto [root, value] :
+             {std::pair{HKEY_LOCAL_MACHINE, c.computer}, {HKEY_CURRENT_USER, c.user}})
+            if (value && std::string(value) == "sz")
+                policy.Set(root, c.name, REG_SZ, Sz("1"));
+            else if (value)
+                policy.SetDword(root, c.name, std::stoul(value));
+        if (c.own) settingskey::SetDword(c.name, std::stoul(c.own));
+        const std::optional<Raw> own = settingskey::Get(c.name);
+        ShowWindow();
+
+        const bool logSize = std::string(c.name) == "MaxLogSize";
+        ui::TControl* control = &form->txtMaxLogSize;
+        std::string shown = form->txtMaxLogSize.Text();
+        for (auto [box, value] : Boxes())
+            if (value == std::string(c.name)) {
+                control = box;
+                shown = box->Checked() ? "1" : "0";
+            }
+        EXPECT_EQ(shown, c.shown) << c.name << " " << c.shown;
+        EXPECT_EQ(control->Enabled(), !c.managed) << c.name << " " << c.shown;
+        if (logSize) EXPECT_EQ(form->updnMaxLogSize.Enabled(), !c.managed);
+        // The line of the page that shows the setting, and of no other.
+        for (ui::TTabSheet* page : {&form->tabDefault, &form->tabHistory}) {
+            form->pageMain.SetActivePage(*page);
+            form->pageMainChange(&form->pageMain);
+            EXPECT_EQ(form->lblManaged.Visible(),
+                      c.managed && logSize == (page == &form->tabHistory))
+                << c.name << " " << c.shown;
+        }
+        Click(form->chkShowStatusBar);
+        form->btnApply.Click();
+        if (c.managed) EXPECT_EQ(settingskey::Get(c.name), own) << c.name << " " << c.shown;
+        EXPECT_EQ(settingskey::Get("AlwaysShowStatusBar"), (Raw{REG_DWORD, Dword(1)}));
+    }
+}
+
+TEST_F(SettingsPageTest, GroupPolicyAppliedAgainReachesTheControlsWhileTheWindowIsHidden)
+{
+    testsupport::PolicyKeys policy;
+    form->SettingsRefresh();
+    policy.SetDword(HKEY_LOCAL_MACHINE, "BlockFileSharingAds", 0);
+    auto announce = [&](const char* area) {
+        SendMessageA(form->Handle(), WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(area));
+    };
+    announce("Environment");
+    EXPECT_TRUE(form->chkBlockFileSharingAds.Checked()) << "another change: nothing read";
+    announce("Policy");
+    EXPECT_FALSE(form->chkBlockFileSharingAds.Checked());
+    EXPECT_FALSE(form->chkBlockFileSharingAds.Enabled());
+
+    // A window in use keeps what it shows until it is shown again.
+    ShowWindow();
+    policy.Clear();
+    announce("Policy");
+    EXPECT_FALSE(form->chkBlockFileSharingAds.Enabled());
+    ShowWindow();
+    EXPECT_TRUE(form->chkBlockFileSharingAds.Checked());
+    EXPECT_TRUE(form->chkBlockFileSharingAds.Enabled());
+}

@@ -212,6 +212,86 @@ void DeleteKeyTree(HKEY root, const std::string& path)
 
 namespace {
 
+constexpr char kPolicies[] = "Software\\Policies";
+constexpr REGSAM kPolicyView = KEY_WOW64_64KEY;
+
+bool PolicyKeyExists(HKEY root, const std::string& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | kPolicyView, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// Deletes the key path, made of the parent and its last step, and all below it.
+void DeletePolicyKey(HKEY root, const std::string& parent, const char* name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, parent.c_str(), 0, KEY_ALL_ACCESS | kPolicyView, &key) != ERROR_SUCCESS)
+        return;
+    SHDeleteKeyA(key, name);
+    RegCloseKey(key);
+}
+
+} // namespace
+
+PolicyKeys::PolicyKeys()
+    : hadPolicies_{PolicyKeyExists(HKEY_LOCAL_MACHINE, kPolicies),
+                   PolicyKeyExists(HKEY_CURRENT_USER, kPolicies)}
+{
+    Clear();
+}
+
+PolicyKeys::~PolicyKeys()
+{
+    Clear();
+    HKEY roots[] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER};
+    for (int i = 0; i < 2; ++i)
+        if (!hadPolicies_[i]) DeletePolicyKey(roots[i], "Software", "Policies");
+}
+
+void PolicyKeys::Clear()
+{
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+        DeletePolicyKey(root, kPolicies, "Tandrel");
+}
+
+void PolicyKeys::Set(HKEY root, const char* name, DWORD type, const std::string& bytes)
+{
+    std::string path = std::string(kPolicies) + "\\Tandrel\\Quellor";
+    std::string value = name;
+    // A rule list's value goes into the list's own key.
+    if (size_t slash = value.find('\\'); slash != std::string::npos) {
+        path += "\\" + value.substr(0, slash);
+        value.erase(0, slash + 1);
+    }
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | kPolicyView, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        throw std::runtime_error("cannot create " + path);
+    LONG result =
+        RegSetValueExA(key, value.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                       static_cast<DWORD>(bytes.size()));
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS) throw std::runtime_error("cannot set " + path + " " + value);
+}
+
+void PolicyKeys::SetDword(HKEY root, const char* name, DWORD value)
+{
+    Set(root, name, REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof value));
+}
+
+void PolicyKeys::AddRule(HKEY root, const char* list, const std::string& url)
+{
+    // Numbered as the Group Policy editor numbers a list's entries.
+    static int next = 0;
+    std::string name = std::string(list) + "\\" + std::to_string(++next);
+    Set(root, name.c_str(), REG_SZ, url + '\0');
+}
+
+namespace {
+
 const wchar_t kUserShellFolders[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 

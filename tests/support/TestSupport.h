@@ -40,6 +40,26 @@ std::wstring ClipboardUnicodeText();
 // Deletes a registry key and everything below it.
 void DeleteKeyTree(HKEY root, const std::string& path);
 
+// Group Policy's key for Quellor in the computer's hive and the user's, written as an
+// administrator's tools write it (the 64-bit view). Both hives start without it, and lose it
+// again, with the parents this made, however the test ends.
+class PolicyKeys {
+  public:
+    PolicyKeys();
+    ~PolicyKeys();
+    PolicyKeys(const PolicyKeys&) = delete;
+    PolicyKeys& operator=(const PolicyKeys&) = delete;
+    void Set(HKEY root, const char* name, DWORD type, const std::string& bytes);
+    void SetDword(HKEY root, const char* name, DWORD value);
+    // A rule of one of the list keys, named by the next number.
+    void AddRule(HKEY root, const char* list, const std::string& url);
+    // Also what a test that sets none makes sure of: a test that died left them behind.
+    static void Clear();
+
+  private:
+    bool hadPolicies_[2];
+};
+
 // One of the user's shell folders moved through User Shell Folders, where Windows (and
 // Wine) look first, and put back however the test ends.
 class MovedUserFolder {

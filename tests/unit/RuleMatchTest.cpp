@@ -107,7 +107,8 @@ TEST(RuleMatch, RuleAgainstAddress)
 TEST(RuleMatch, DecisionOrderAndTieBreaks)
 {
     // Setup: d = no pop-ups by default, i = CTRL lets them through, c = CTRL down, u = the user
-    // asked. Rules: "kind url", split by '|'.
+    // asked. Rules: "kind url", split by '|'; ';' ends a set, judged before the next (the
+    // administrator's before the user's own).
     const struct {
         const char* setup;
         const char* rules;
@@ -141,21 +142,37 @@ TEST(RuleMatch, DecisionOrderAndTieBreaks)
         {"i", "3 x.com|3 www.X.com", "http://x.com/", "", "kill rule 0"},
         // A kind that is no kind never decides.
         {"i", "7 x.com", "http://x.com/", "http://x.com/", "allow default"},
+        // A set decides wherever it has a matching rule, however specific the next set's is.
+        {"i", "4 ads.com;2 ads.com", "http://news.com/", "http://ads.com/x", "kill rule 0"},
+        {"di", "1 news.com;4 ads.com/special", "http://news.com/", "http://ads.com/special",
+         "allow rule 0"},
+        {"i", ";3 news.com", "http://news.com/", "", "kill rule 0 of set 1"},
+        {"d", "3 other.com;;1 news.com|3 news.com/x", "http://news.com/", "",
+         "allow rule 0 of set 2"},
+        {"d", "1 x.com;1 y.com", "http://z.com/", "", "kill default"},
+        {"dic", "3 news.com;", "http://news.com/", "", "allow ctrl"},
     };
     for (const auto& c : cases) {
-        std::vector<TRule> list;
+        std::vector<std::vector<TRule>> lists(1);
         for (std::string_view rest = c.rules; !rest.empty();) {
-            std::string_view item = rest.substr(0, rest.find('|'));
-            list.push_back({std::string(item.substr(2)), static_cast<TRuleKind>(item[0] - '0')});
+            std::string_view item = rest.substr(0, rest.find_first_of("|;"));
+            if (!item.empty())
+                lists.back().push_back(
+                    {std::string(item.substr(2)), static_cast<TRuleKind>(item[0] - '0')});
+            if (item.size() < rest.size() && rest[item.size()] == ';') lists.emplace_back();
             rest.remove_prefix(std::min(rest.size(), item.size() + 1));
         }
+        std::vector<TRuleSet> sets(lists.begin(), lists.end());
+        std::vector<const TRuleSet*> order;
+        for (const TRuleSet& set : sets)
+            order.push_back(&set);
         std::string setup = c.setup;
         auto has = [&](char flag) { return setup.find(flag) != std::string::npos; };
-        TVerdict v =
-            JudgePopup({c.page, c.popup, has('c'), has('u')}, {has('d'), has('i')}, TRuleSet(list));
+        TVerdict v = JudgePopup({c.page, c.popup, has('c'), has('u')}, {has('d'), has('i')}, order);
         std::string verdict = std::string(v.kill ? "kill " : "allow ") +
                               std::string(VerdictReasonText(v.reason)) +
-                              (v.rule >= 0 ? " " + std::to_string(v.rule) : "");
+                              (v.rule >= 0 ? " " + std::to_string(v.rule) : "") +
+                              (v.ruleSet > 0 ? " of set " + std::to_string(v.ruleSet) : "");
         EXPECT_EQ(verdict, c.verdict) << c.setup << " " << c.rules;
     }
 }

@@ -324,8 +324,10 @@ void TfrmMain::lvwLogContextPopup(ui::TObject*, POINT at, bool byKeyboard)
     menuSource_ = lvwLog.ItemText(row, 2);
     mnuOpenPopupWindow.Enabled = history::BrowsableAddress(menuUrl_).has_value();
     mnuCopyAddress.Enabled = !menuUrl_.empty();
-    mnuAllowWhileVisiting.Enabled = history::SiteOf(menuSource_).has_value();
-    mnuAllowStartsWith.Enabled = history::SiteOf(menuUrl_).has_value();
+    // Rules of the user's own would not be used while the administrator's are the only ones.
+    const bool ownRules = !Policy.OnlyAdministratorRules();
+    mnuAllowWhileVisiting.Enabled = ownRules && history::SiteOf(menuSource_).has_value();
+    mnuAllowStartsWith.Enabled = ownRules && history::SiteOf(menuUrl_).has_value();
     mnuLogPopup.Popup(Handle(), at.x, at.y);
 }
 
@@ -346,6 +348,7 @@ void TfrmMain::mnuCopyAddressClick(ui::TObject*)
 void TfrmMain::mnuAllowClick(ui::TObject* sender)
 {
     const bool whileVisiting = sender == &mnuAllowWhileVisiting;
+    if (Policy.OnlyAdministratorRules()) return;
     if (auto site = history::SiteOf(whileVisiting ? menuSource_ : menuUrl_))
         AddRuleFromHistory(whileVisiting ? rules::rkAllowWhileVisiting : rules::rkAllowStartsWith,
                            *site);

@@ -1,7 +1,8 @@
 // The "Default Behaviour" page, the log-size box (shown on the History Log page) and the
 // window's Ok, Cancel and Apply buttons. The controls are the working copy of the settings
 // that this program acts on; the registry, which the browser helper reads, changes only on
-// Apply or Ok.
+// Apply or Ok. A setting that Group Policy sets shows the policy's value and is greyed, and
+// Apply leaves the user's own value of it as it was.
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -19,11 +20,16 @@ namespace {
 using settings::kMaxLogSize;
 using settings::kMinLogSize;
 
-// A disabled sound file box is greyed like the dialog behind it.
+// A disabled text box is greyed like the dialog behind it.
+void EnableBox(ui::TEdit& box, bool enabled)
+{
+    box.SetEnabled(enabled);
+    box.SetColor(enabled ? COLOR_WINDOW : COLOR_BTNFACE);
+}
+
 void EnableSoundFile(TfrmMain& form, bool enabled)
 {
-    form.txtAudioAlert.SetEnabled(enabled);
-    form.txtAudioAlert.SetColor(enabled ? COLOR_WINDOW : COLOR_BTNFACE);
+    EnableBox(form.txtAudioAlert, enabled);
     form.btnAudioAlert.SetEnabled(enabled);
 }
 
@@ -136,7 +142,7 @@ void TfrmMain::SettingsRefresh()
 {
     // A load error ends the refresh here, before any control is touched.
     TQuellorSettings settings(true);
-    ShowSettings(settings);
+    ShowSettings(settings, TQuellorPolicy::Read());
 }
 
 void TfrmMain::SettingsRefreshAtStartup()
@@ -149,17 +155,25 @@ void TfrmMain::SettingsRefreshAtStartup()
     } catch (...) {
         ui::Application().HandleCurrentException();
     }
-    ShowSettings(settings);
+    ShowSettings(settings, TQuellorPolicy::Read());
 }
 
-void TfrmMain::ShowSettings(const TQuellorSettings& settings)
+void TfrmMain::ShowSettings(const TQuellorSettings& own, const TQuellorPolicy& policy)
 {
     TrayIconSetTip();
+    Policy = policy;
+    TQuellorSettings settings = own;
+    settings.ApplyPolicy(policy);
 
-    for (const TSettingBox& pair : kSettingBoxes)
+    for (const TSettingBox& pair : kSettingBoxes) {
         (this->*pair.box).SetChecked(settings.*pair.setting);
+        (this->*pair.box).SetEnabled(!TQuellorSettings::SetByPolicy(policy, pair.setting));
+    }
     EnableSoundFile(*this, settings.PlaySound);
     txtAudioAlert.SetText(settings.SoundFile);
+    const bool sizeManaged = TQuellorSettings::SetByPolicy(policy, &TQuellorSettings::MaxLogSize);
+    EnableBox(txtMaxLogSize, !sizeManaged);
+    updnMaxLogSize.SetEnabled(!sizeManaged);
 
     updnMaxLogSize.SetPosition(static_cast<int16_t>(settings.MaxLogSize));
     txtMaxLogSize.SetText(std::to_string(settings.MaxLogSize));
@@ -171,7 +185,15 @@ void TfrmMain::ShowSettings(const TQuellorSettings& settings)
     // Setting a box to the state it already has raises no click, so the preview is put
     // in step with the box here as well.
     SetPreview(*this, chkVisualAlert.Checked());
+    ShowManaged();
     btnApply.SetEnabled(false);
+}
+
+bool TfrmMain::DefaultBehaviourManaged() const
+{
+    for (const TSettingBox& pair : kSettingBoxes)
+        if (TQuellorSettings::SetByPolicy(Policy, pair.setting)) return true;
+    return false;
 }
 
 void TfrmMain::SettingsApply()
@@ -184,7 +206,8 @@ void TfrmMain::SettingsApply()
     // keeps the last size it showed, rather than the 0 the arrows would report for it.
     settings.MaxLogSize = settings::LogSizeFromText(txtMaxLogSize.Text(), kMinLogSize, kMaxLogSize)
                               .value_or(LastValidMaxLogSize);
-    settings.Save();
+    // What the policy sets was shown, not chosen: the user's own values of it stay.
+    settings.Save(Policy);
 
     // Show what was stored.
     std::string stored = std::to_string(settings.MaxLogSize);
