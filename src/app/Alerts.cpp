@@ -82,9 +82,10 @@ bool TfrmMain::WritePendingKills(DWORD waitMs, bool evenUnlocked)
     if (held) {
         PendingKills += static_cast<int>(history::TakeUncountedKills(log));
         // Kills a browser kept and ended before it could log them: logged, counted and
-        // alerted now, as the browser would have done.
+        // alerted now, as the browser would have done. The settings are read only then,
+        // not at every count.
         TQuellorSettings settings(false);
-        if (settings.LoadTolerant()) {
+        if (history::HasKeptKills(log) && settings.LoadTolerant()) {
             settings.ApplyPolicy(TQuellorPolicy::Read());
             history::TakeKeptKills(log, settings.MaxLogSize, history::TKillRecording{});
         }
